@@ -12,6 +12,12 @@ namespace GameEngine {
 
 class Timer;
 
+// The watching steps that key and joystick watchers share. Joystick
+// watchers have no artificial flag and pass null for it.
+void reset_press_state(int32_t mode, bool &pressed, bool &held, bool *artificial, Timer *timer);
+void watch_press(bool down, int32_t mode, bool &pressed, bool &held, bool *artificial,
+                 Timer *timer, int32_t initial_delay, int32_t repeat_delay);
+
 class Keypress_Watcher {
 public:
     virtual ~Keypress_Watcher() = default;
