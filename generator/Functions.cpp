@@ -1,0 +1,155 @@
+#include "generator/Functions.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
+#include "generator/textfile.h"
+
+namespace Functions {
+
+std::string MameExePath;
+std::string RomDirectory;
+std::string MameDirectory;
+std::string MameExeName;
+std::string ShellName = "/bin/sh";
+bool StopRequested = false;
+Name_Table ButtonTable;
+Name_Table WorkingTable;
+Name_Table CategoryTable;
+
+void Name_Table::add(const std::string& name, const std::string& value, const std::string& key)
+{
+    index_[key].push_back(entries_.size());
+    entries_.push_back(Entry{name, value});
+}
+
+void Name_Table::clear()
+{
+    entries_.clear();
+    index_.clear();
+}
+
+const std::vector<std::size_t>& Name_Table::find(const std::string& key) const
+{
+    static const std::vector<std::size_t> none;
+    const auto found = index_.find(key);
+    return found == index_.end() ? none : found->second;
+}
+
+namespace {
+
+// A game name goes into the command line bare, as MAME's names are plain
+// words; anything else is quoted so that it cannot act as shell syntax.
+std::string game_word(const std::string& game)
+{
+    for (char c : game) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' || c == '+';
+        if (!plain)
+            return shell_quote(game);
+    }
+    return game.empty() ? std::string("\"\"") : game;
+}
+
+}  // namespace
+
+bool VerifyGame(const std::string& game, Marvane::Run_Host& host)
+{
+    const std::string result_file = MameDirectory + host_separator + "vgame9.txt";
+    delete_file(result_file);
+    if (::chdir(MameDirectory.c_str()) != 0)
+        throw Run_Error("Cannot change the current directory to \"" + MameDirectory +
+                        "\": " + std::strerror(errno));
+
+    // The executable is started from the current directory, which the host
+    // shell only searches when told so.
+    const std::string command = shell_quote(std::string(".") + host_separator + MameExeName) +
+                                " -verifyroms " + game_word(game) + " -rp " +
+                                shell_quote(RomDirectory) + " > " + shell_quote(result_file);
+    run_hidden(command);
+
+    Text_Reader result;
+    for (int attempt = 0; attempt < 2000 && !result.open(result_file); ++attempt) {
+        sleep_ms(10);
+        host.pump_messages();
+    }
+    host.pump_messages();
+    std::string line;
+    result.read_line(line);
+    return lower_case(line).find("good") != std::string::npos;
+}
+
+bool IsWorkingGame(const std::string& game)
+{
+    const std::vector<std::size_t>& found = WorkingTable.find(game);
+    if (found.empty())
+        return false;
+    return WorkingTable[found.front()].value.find("yes") != std::string::npos;
+}
+
+std::string ReplaceAll(const std::string& text, const std::string& old_text,
+                       const std::string& new_text)
+{
+    if (old_text.empty())
+        return text;
+    std::string result;
+    result.reserve(text.size());
+    std::size_t position = 0;
+    while (true) {
+        const std::size_t found = text.find(old_text, position);
+        if (found == std::string::npos)
+            break;
+        result.append(text, position, found - position);
+        result += new_text;
+        position = found + old_text.size();
+    }
+    result.append(text, position, std::string::npos);
+    return result;
+}
+
+std::string StripTrailingBackslash(const std::string& path)
+{
+    std::size_t length = path.size();
+    while (length > 0 && path[length - 1] == host_separator)
+        --length;
+    return path.substr(0, length);
+}
+
+std::size_t LastCharPos(const std::string& text, char c)
+{
+    const std::size_t found = text.rfind(c);
+    return found == std::string::npos ? 0 : found + 1;
+}
+
+std::vector<std::string> SplitString(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> pieces;
+    if (separator.empty()) {
+        pieces.push_back(text);
+        return pieces;
+    }
+    // The rest is text[rest, end); its last double quote is the text's last
+    // one as long as that lies inside the rest.
+    const std::size_t last_quote = LastCharPos(text, '"');
+    std::size_t rest = 0;
+    while (true) {
+        const std::size_t found = text.find(separator, rest);
+        if (found == std::string::npos)
+            break;
+        if (found == rest || text[rest] != '"') {
+            pieces.push_back(text.substr(rest, found - rest));
+            rest = found + separator.size();
+        } else {
+            // The piece starts with a quote, so the rest holds one at rest + 1.
+            const std::size_t quote_end = last_quote;  // 1-based, > rest
+            pieces.push_back(text.substr(rest, quote_end - rest));
+            rest = quote_end + 1 < text.size() ? quote_end + 1 : text.size();
+        }
+    }
+    pieces.push_back(text.substr(rest));
+    return pieces;
+}
+
+}  // namespace Functions
