@@ -1,0 +1,137 @@
+#include "support/logfile.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace LogFile {
+
+Log_File* vx_log = nullptr;
+
+Log_Rotate_Event::Log_Rotate_Event(int completed, int total)
+    : completed_rotations_(completed), total_rotations_(total) {}
+
+int Log_Rotate_Event::get_completed_rotations() const { return completed_rotations_; }
+
+int Log_Rotate_Event::get_total_rotations() const { return total_rotations_; }
+
+Log_Rotate_Listener::~Log_Rotate_Listener() = default;
+
+Log_File::Log_File(const std::string& name) {
+    rotate_log_files(name, 5, nullptr);
+    // The stream cannot choose the permission bits, so the file is created
+    // first with the ones we want; the stream then truncates and keeps them.
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    stream_.open(name, std::ios::out | std::ios::trunc);
+}
+
+void Log_File::error(const std::string& message) { write_line("Err ", message); }
+
+void Log_File::warning(const std::string& message) { write_line("Warn", message); }
+
+void Log_File::info(const std::string& message) { write_line("Info", message); }
+
+void Log_File::debug(const std::string& message) { write_line("Debug", message); }
+
+void Log_File::write_line(const std::string& level, const std::string& message) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::tm local{};
+    time_t seconds = now.tv_sec;
+    localtime_r(&seconds, &local);
+
+    char date[80];
+    if (std::strftime(date, sizeof date, "%e %h %Y %X", &local) == 0) {
+        date[0] = '\0';
+    }
+    char millis[16];
+    std::snprintf(millis, sizeof millis, "%03d", static_cast<int>(now.tv_nsec / 1000000));
+
+    stream_ << date << '.' << millis << " [" << level << "] " << message << '\n';
+    stream_.flush();
+}
+
+void open_log_file(const std::string& name) { vx_log = new Log_File(name); }
+
+void replace_extension(char* dst, const char* src, const char* ext, int size) {
+    if (size <= 0) {
+        return;
+    }
+    size_t length = strnlen(src, static_cast<size_t>(size) - 1);
+    std::memcpy(dst, src, length);
+    dst[length] = '\0';
+
+    char* dot = std::strrchr(dst, '.');
+    if (dot == nullptr || std::strlen(dot + 1) != 3) {
+        return;
+    }
+    for (int i = 0; i < 3 && ext[i] != '\0'; ++i) {
+        dot[1 + i] = ext[i];
+    }
+}
+
+namespace {
+
+// True when the name has a three-character extension that copy numbers can
+// replace. An "extension" holding a separator belongs to a directory name
+// ("d.a/b"): numbering it would move files out of the log's directory and
+// remove unrelated files there, so such a name has no copies either.
+bool has_numbered_copies(const std::string& name) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot - 1 != 3) {
+        return false;
+    }
+    return name.find_first_of("/\\", dot) == std::string::npos;
+}
+
+bool path_exists(const char* path) {
+    struct stat info {};
+    return ::stat(path, &info) == 0;
+}
+
+}  // namespace
+
+void rotate_log_files(std::string name, int count, Log_Rotate_Listener* listener) {
+    if (count <= 0) {
+        return;
+    }
+    const bool numbered = has_numbered_copies(name);
+    const int size = static_cast<int>(name.size()) + 1;
+    std::vector<char> source(size);
+    std::vector<char> target(size);
+
+    for (int i = count; i >= 1; --i) {
+        // Copy numbers above 999 do not fit the three characters; cutting
+        // them would make two steps share one file name.
+        if (numbered && i <= 999) {
+            char number[16];
+            if (i == 1) {
+                replace_extension(source.data(), name.c_str(), "", size);
+            } else {
+                std::snprintf(number, sizeof number, "%03d", i - 1);
+                replace_extension(source.data(), name.c_str(), number, size);
+            }
+            std::snprintf(number, sizeof number, "%03d", i);
+            replace_extension(target.data(), name.c_str(), number, size);
+
+            if (path_exists(source.data())) {
+                std::remove(target.data());
+                std::rename(source.data(), target.data());
+            }
+        }
+        if (listener != nullptr) {
+            Log_Rotate_Event event(i, count);
+            listener->rotate_progress(&event);
+        }
+    }
+}
+
+}  // namespace LogFile
