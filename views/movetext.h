@@ -34,6 +34,10 @@ public:
 protected:
     static constexpr int CONTENTS_SIZE = 256;
 
+    // Clears the owned bitmap to magenta and returns the outlined text to
+    // place on it (owned by the caller); null when there is nothing to draw.
+    BITMAP* begin_redraw();
+
     char contents[CONTENTS_SIZE];
     BITMAP* icon;
     FONT* font;
