@@ -24,7 +24,6 @@ enum {
   ALMP3_POLL_JUST_FINISHED = 1,   // the last sample has been handed to Allegro
   ALMP3_POLL_NOT_PLAYING = -1,    // never started, or finished earlier
   ALMP3_POLL_CORRUPT_FRAME = -2,  // a frame was dropped; decoding goes on
-  ALMP3_POLL_UNDERRUN = -3,       // Allegro wanted samples that were not fed yet
   ALMP3_POLL_INTERNAL_ERROR = -4  // the decoder failed; the stream has stopped
 };
 
@@ -50,6 +49,8 @@ public:
   // Hands MP3 bytes to the decoder; last marks the end of the data.
   void feed(const void *data, std::size_t len, bool last);
   bool all_fed() const { return last_fed; }
+  // True once everything fed up to the last chunk has been decoded.
+  bool done() const { return finished; }
   // Decodes until the sample rate is known. False when the data fed so far
   // holds no frame and no more will come, or the decoder failed.
   bool find_format();
