@@ -1,0 +1,139 @@
+#pragma once
+// One emulator of the menu: its configuration file, its games, its menu
+// position in the state file, and the command line and screen shot of a game.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/game.h"
+
+class Config_File;
+
+namespace Marvane {
+
+// Thrown by the Emulator constructor when `name` or `executable` is missing.
+class InvalidEmulatorConfig {};
+
+class Emulator_Listener {
+public:
+    virtual ~Emulator_Listener() = default;
+    virtual void poll_emulator_listener() = 0;
+};
+
+class Null_Emulator_Listener : public Emulator_Listener {
+public:
+    static Null_Emulator_Listener* instance();
+    void poll_emulator_listener() override {}
+};
+
+class Emulator {
+public:
+    static inline const std::string CONFIG_SECTION = "Emulator";
+    static inline const std::string CONFIG_OPTIONS_SECTION = "Options";
+    static inline const std::string CONFIG_NAME = "name";
+    static inline const std::string CONFIG_DESCRIPTION = "description";
+    static inline const std::string CONFIG_DIRECTORY = "directory";
+    static inline const std::string CONFIG_EXECUTABLE = "executable";
+    static inline const std::string CONFIG_PRE_COMMAND = "pre_command";
+    static inline const std::string CONFIG_POST_COMMAND = "post_command";
+    static inline const std::string CONFIG_USE_ROM_FILE = "use_rom_file";
+    static inline const std::string CONFIG_ROM_EXTENSION = "rom_extension";
+    static inline const std::string CONFIG_ROM_DIRECTORY = "rom_directory";
+    static inline const std::string CONFIG_USE_EXTENSION = "use_extension";
+    static inline const std::string CONFIG_USE_ROM_DIRECTORY = "use_rom_directory";
+    static inline const std::string CONFIG_GLOBAL_OPTIONS = "global_options";
+    static inline const std::string CONFIG_OPTIONS_BEFORE_ROM = "options_before_rom";
+    static inline const std::string CONFIG_MAP_FILE = "map_file";
+    static inline const std::string CONFIG_SCREEN_SHOT_DIRECTORY = "screen_shot_directory";
+    static inline const std::string STATE_SELECTED_INDEX = "selected_index";
+    static inline const std::string STATE_FIRST_SHOWN_INDEX = "first_shown_index";
+
+    Emulator(const std::string& config_name, const std::string& path_prefix,
+             Emulator_Listener* listener);
+    virtual ~Emulator();
+    Emulator(const Emulator&) = delete;
+    Emulator& operator=(const Emulator&) = delete;
+
+    void load_config();
+    std::string append_prefix(const std::string& path) const;
+    void restore_state(Config_File* state);
+    void save_state(Config_File* state);
+    std::string get_command_to_run(Game* game);
+    std::string get_screen_shot_file_name(Game* game) const;
+
+    const std::string& config_directory() const { return config_directory_; }
+    const std::string& config_name() const { return config_name_; }
+    const std::string& name() const { return name_; }
+    const std::string& description() const { return description_; }
+    const std::string& directory() const { return directory_; }
+    const std::string& executable() const { return executable_; }
+    const std::string& rom_directory() const { return rom_directory_; }
+    const std::string& global_options() const { return global_options_; }
+    const std::string& screen_shot_directory() const { return screen_shot_directory_; }
+    const std::string& map_file() const { return map_file_; }
+    const std::string& get_pre_command() const { return pre_command_; }
+    const std::string& get_post_command() const { return post_command_; }
+    bool options_before_rom() const { return options_before_rom_; }
+    bool use_rom_file() const { return use_rom_file_; }
+    bool use_extension() const { return use_extension_; }
+    bool use_rom_directory() const { return use_rom_directory_; }
+    unsigned get_selected_index() const { return selected_index_; }
+    unsigned get_first_shown_index() const { return first_shown_index_; }
+    void set_selected_index(unsigned index) { selected_index_ = index; }
+    void set_first_shown_index(unsigned index) { first_shown_index_ = index; }
+
+    bool is_valid_extension(const std::string& extension) const;
+    unsigned number_of_games() const;
+    void get_game_list(std::vector<Game*>& list) const;
+
+protected:
+    Emulator();  // for InvalidEmulator only
+
+private:
+    void load_name_map();
+    void add_games_from_rom_file();
+    void search_for_games();
+    void add_game(const std::string& rom_name, const std::string& extension);
+    void delete_games();
+
+protected:
+    std::map<std::string, std::string> name_map_;
+    std::map<std::string, Game*, nocase_less> games_;
+    std::string config_directory_;
+    std::string config_name_;
+    std::unique_ptr<Config_File> config_file_;
+    std::string path_prefix_;
+    std::string name_;
+    std::string description_;
+    std::string directory_;
+    std::string pre_command_;
+    std::string executable_;
+    std::string post_command_;
+    std::string rom_directory_;
+    std::unique_ptr<std::vector<std::string>> rom_extensions_;
+    std::string global_options_;
+    std::string screen_shot_directory_;
+    std::string map_file_;
+    bool options_before_rom_ = false;
+    bool use_rom_file_ = false;
+    bool use_extension_ = false;
+    bool use_rom_directory_ = false;
+    unsigned selected_index_ = 0;
+    unsigned first_shown_index_ = 0;
+    Emulator_Listener* listener_;
+};
+
+// Stands in the menu for an emulator whose configuration file is unusable.
+class InvalidEmulator : public Emulator {
+public:
+    InvalidEmulator(const std::string& config_name, Emulator_Listener* listener);
+    ~InvalidEmulator() override = default;
+};
+
+// Quotes a ROM path for the command line so that the shell reads it as one
+// word naming the file: double quotes when blanks are its only special
+// characters, else single quotes.
+std::string quote_rom_path(const std::string& path);
+
+}  // namespace Marvane

@@ -1,0 +1,27 @@
+#pragma once
+// One game of an emulator and the case-insensitive order the menus use.
+#include <string>
+
+namespace Marvane {
+
+class Game {
+public:
+    Game(const std::string& full_name, const std::string& rom_name, const std::string& extension);
+
+    std::string get_full_name() const { return full_name; }
+    std::string get_rom_name() const { return rom_name; }
+    std::string get_extension() const { return extension; }
+
+private:
+    std::string full_name;
+    std::string rom_name;
+    std::string extension;  // without the dot; empty for games from a ROM list
+};
+
+// Orders like a byte-wise compare after toupper in the "C" locale, with every
+// byte taken as signed: bytes 0x80..0xFF come before all 7-bit characters.
+struct nocase_less {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+}  // namespace Marvane

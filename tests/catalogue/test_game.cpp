@@ -1,0 +1,239 @@
+// Game lists: the case-insensitive order, the map file, the ROM list file
+// and the directory scan.
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "catalogue_fixture.h"
+#include "support/logfile.h"
+
+using Marvane::Emulator;
+using Marvane::Game;
+using Marvane::nocase_less;
+
+namespace {
+
+struct Counting_Listener : Marvane::Emulator_Listener {
+    void poll_emulator_listener() override { ++polls; }
+    int polls = 0;
+};
+
+class Game_List_Test : public Catalogue_Test {
+protected:
+    // Emulator "Lst" taking its games from config/Lst.rom and its full names
+    // from config/lst.map.
+    std::unique_ptr<Emulator> rom_list_emulator(const std::string& roms, const std::string& map,
+                                                Marvane::Emulator_Listener* listener = nullptr)
+    {
+        write_emulator("Lst", "name=List\nexecutable=emu\nuse_rom_file=yes\nmap_file=lst.map\n");
+        write_file("config/Lst.rom", roms);
+        write_file("config/lst.map", map);
+        return std::make_unique<Emulator>("Lst", "", listener);
+    }
+    std::unique_ptr<Emulator> scanning_emulator()
+    {
+        write_emulator("Scan", "name=Scan\nexecutable=emu\nrom_extension=zip 7z\nrom_directory=roms\n");
+        return std::make_unique<Emulator>("Scan", "", nullptr);
+    }
+    static std::string rom_names(const Emulator& emu) { return joined(emu, &Game::get_rom_name); }
+};
+
+}  // namespace
+
+TEST(Nocase_Less, OrdersIgnoringCaseWithPrefixesFirst)
+{
+    nocase_less less;
+    EXPECT_TRUE(less("AB", "abc"));
+    EXPECT_TRUE(less("abc", "ABCD"));
+    EXPECT_FALSE(less("abc", "AB"));
+    EXPECT_TRUE(less("apple", "Zoo"));
+    EXPECT_FALSE(less("Zoo", "apple"));
+    EXPECT_TRUE(less("", "a"));
+    // Equal ignoring case: neither orders first.
+    EXPECT_FALSE(less("pac-man", "Pac-Man"));
+    EXPECT_FALSE(less("Pac-Man", "pac-man"));
+}
+
+TEST(Nocase_Less, ComparesUpperCasedSignedBytes)
+{
+    nocase_less less;
+    // Upper-casing puts letters before '_' (0x5F); lower-casing would not.
+    EXPECT_TRUE(less("apple", "_under"));
+    EXPECT_FALSE(less("_under", "apple"));
+    // Bytes from 0x80 up are negative and come before every 7-bit character.
+    EXPECT_TRUE(less("\xC9tude", "Aardvark"));
+    EXPECT_TRUE(less("\xFF", " "));
+    EXPECT_FALSE(less("Aardvark", "\xC9tude"));
+    // Non-letters are not folded: '[' (0x5B) and '{' (0x7B) stay apart.
+    EXPECT_TRUE(less("[", "{"));
+}
+
+TEST_F(Game_List_Test, MapFileLinesFollowTheirForm)
+{
+    const std::string map =
+        "  pacman   \"Pac-Man\"\n"
+        "galaga junk \"Galaga\" tail\r\n"
+        "digdug\"Dig Dug\"\n"       // no blank after the ROM name: skipped
+        "frogger\n"                 // ROM name only: skipped
+        "nothing \"\"\n"            // empty full name
+        "lonely \"\n"               // only quote is the last character: skipped
+        "dup \"First\"\n"
+        "\n   \t\n"
+        "dup \"Second\"\n"
+        "Mspac \"Ms. Pac-Man\"\n"   // does not apply to mspac
+        "noquote text\n";
+    auto emu = rom_list_emulator("pacman galaga digdug frogger nothing lonely dup mspac noquote", map);
+    EXPECT_EQ(full_names(*emu), "|digdug|frogger|Galaga|lonely|mspac|noquote|Pac-Man|Second");
+}
+
+TEST_F(Game_List_Test, LastMapLineWithoutLineFeedCounts)
+{
+    auto emu = rom_list_emulator("a", "a \"Alpha\"");
+    EXPECT_EQ(full_names(*emu), "Alpha");
+}
+
+TEST_F(Game_List_Test, FullNamesEqualIgnoringCaseKeepTheLaterGame)
+{
+    auto emu = rom_list_emulator("zz aa bb", "aa \"pac-man\"\nbb \"Pac-Man\"\nzz \"Zed\"\n");
+    std::vector<Game*> games;
+    emu->get_game_list(games);
+    ASSERT_EQ(games.size(), 2u);
+    EXPECT_EQ(games[0]->get_rom_name(), "bb");
+    EXPECT_EQ(games[0]->get_full_name(), "Pac-Man");
+    EXPECT_EQ(games[1]->get_full_name(), "Zed");
+    // The same ROM listed twice is also one game.
+    auto twice = rom_list_emulator("a a", "");
+    EXPECT_EQ(twice->number_of_games(), 1u);
+}
+
+TEST_F(Game_List_Test, RomListTokensSplitAtAnyWhiteSpace)
+{
+    EXPECT_EQ(rom_names(*rom_list_emulator("a b\nc\n", "")), "a|b|c");
+    EXPECT_EQ(rom_names(*rom_list_emulator("\t x\r\ny\v\fz", "")), "x|y|z");
+    EXPECT_EQ(rom_list_emulator("", "")->number_of_games(), 0u);
+    EXPECT_EQ(rom_list_emulator("\n \n\t\n", "")->number_of_games(), 0u);
+}
+
+TEST_F(Game_List_Test, RomListGamesHaveNoExtension)
+{
+    auto emu = rom_list_emulator("pacman.zip", "");
+    std::vector<Game*> games;
+    emu->get_game_list(games);
+    ASSERT_EQ(games.size(), 1u);
+    EXPECT_EQ(games[0]->get_rom_name(), "pacman.zip");
+    EXPECT_EQ(games[0]->get_extension(), "");
+}
+
+TEST_F(Game_List_Test, ListsLongerThanOneReadBlockLoseNoWordAndNoLine)
+{
+    // 20 000 names cross the reader's block boundaries at many offsets.
+    std::string roms, map;
+    const char* seps[] = {" ", "\n", "\t", "  \r\n"};
+    for (int i = 0; i < 20000; ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "r%05d", i);
+        roms += std::string(name) + seps[i % 4];
+        map += std::string(name) + " \"Title " + name + "\"\n";
+    }
+    auto emu = rom_list_emulator(roms, map);
+    std::vector<Game*> games;
+    emu->get_game_list(games);
+    ASSERT_EQ(games.size(), 20000u);
+    for (int i = 0; i < 20000; ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "r%05d", i);
+        ASSERT_EQ(games[i]->get_rom_name(), name);
+        ASSERT_EQ(games[i]->get_full_name(), std::string("Title ") + name);
+    }
+}
+
+TEST_F(Game_List_Test, HugeLinesTokensAndNulBytesLoad)
+{
+    const std::string long_title(100000, 'x');
+    const std::string long_token(10 * 1024 * 1024, 'r');
+    std::string map = "big \"" + long_title + "\"\n" + std::string(100000, 'y') + "\n";
+    map += std::string("nul\0x \"With NUL\"\n", 17);
+    map += "ok \"Fine\"\n";
+    std::string roms = long_token + "\nbig ok " + std::string("nul\0x", 5) + "\n";
+    auto emu = rom_list_emulator(roms, map);
+    std::vector<Game*> games;
+    emu->get_game_list(games);
+    ASSERT_EQ(games.size(), 4u);
+    EXPECT_EQ(games[0]->get_full_name(), "Fine");
+    EXPECT_EQ(games[1]->get_rom_name(), long_token);
+    EXPECT_EQ(games[2]->get_full_name(), "With NUL");
+    EXPECT_EQ(games[3]->get_full_name(), long_title);
+}
+
+TEST_F(Game_List_Test, MissingRomListLogsAnErrorAndLeavesNoGames)
+{
+    std::filesystem::create_directory("logs");
+    LogFile::open_log_file("logs/marvo.log");
+    write_emulator("Lst", "name=List\nexecutable=emu\nuse_rom_file=yes\n");
+    Emulator emu("Lst", "", nullptr);
+    EXPECT_EQ(emu.number_of_games(), 0u);
+    EXPECT_EQ(emu.name(), "List");
+    EXPECT_NE(read_file("logs/marvo.log").find("[Err ] Could not open ROM file: config/Lst.rom\n"),
+              std::string::npos);
+}
+
+TEST_F(Game_List_Test, DirectoriesWhereListsBelongAreSkipped)
+{
+    std::filesystem::create_directory("logs");
+    LogFile::open_log_file("logs/marvo.log");
+    std::filesystem::create_directory("config/Lst.rom");
+    std::filesystem::create_directory("config/lst.map");
+    write_emulator("Lst", "name=List\nexecutable=emu\nuse_rom_file=yes\nmap_file=lst.map\n");
+    Emulator emu("Lst", "", nullptr);
+    EXPECT_EQ(emu.number_of_games(), 0u);
+    EXPECT_NE(read_file("logs/marvo.log").find("Could not open ROM file: config/Lst.rom"), std::string::npos);
+}
+
+TEST_F(Game_List_Test, DirectoryScanTakesConfiguredExtensionsCaseSensitively)
+{
+    for (const char* f : {"a.zip", "b.7z", "c.ZIP", "d", "e.zip.bak", "x.y.zip", ".zip"})
+        write_file(std::string("roms/") + f, "");
+    std::filesystem::create_directory("roms/sub.7z");  // directories count alike
+    auto emu = scanning_emulator();
+    std::vector<Game*> games;
+    emu->get_game_list(games);
+    EXPECT_EQ(rom_names(*emu), "|a|b|sub|x.y");
+    ASSERT_EQ(games.size(), 5u);
+    EXPECT_EQ(games[1]->get_extension(), "zip");
+    EXPECT_EQ(games[2]->get_extension(), "7z");
+    EXPECT_EQ(games[4]->get_extension(), "zip");
+    EXPECT_TRUE(emu->is_valid_extension("zip"));
+    EXPECT_FALSE(emu->is_valid_extension("ZIP"));
+    EXPECT_FALSE(emu->is_valid_extension(""));
+}
+
+TEST_F(Game_List_Test, MissingRomDirectoryGivesNoGames)
+{
+    auto emu = scanning_emulator();
+    EXPECT_EQ(emu->number_of_games(), 0u);
+}
+
+TEST_F(Game_List_Test, RomListEmulatorAcceptsNoExtension)
+{
+    auto emu = rom_list_emulator("a", "");
+    EXPECT_FALSE(emu->is_valid_extension("zip"));
+    EXPECT_FALSE(emu->is_valid_extension(""));
+}
+
+TEST_F(Game_List_Test, ListenerIsPolledAfterSettingsEachMapEntryAndEachGame)
+{
+    Counting_Listener listener;
+    auto emu = rom_list_emulator("a b", "a \"A\"\nbad\nb \"B\"\nc \"C\"\n", &listener);
+    EXPECT_EQ(listener.polls, 1 + 3 + 2);
+}
+
+TEST_F(Game_List_Test, GetGameListOverwritesEarlierContents)
+{
+    auto emu = rom_list_emulator("b a", "");
+    Game dummy("x", "x", "");
+    std::vector<Game*> games(7, &dummy);
+    emu->get_game_list(games);
+    ASSERT_EQ(games.size(), 2u);
+    EXPECT_EQ(games[0]->get_rom_name(), "a");
+    EXPECT_EQ(games[1]->get_rom_name(), "b");
+}
