@@ -222,15 +222,19 @@ struct ALMP3_MP3STREAM {
 };
 
 ALMP3_MP3STREAM *almp3_create_mp3stream(void *first_data_buffer, int data_buffer_len, int last_block) {
-  if (!first_data_buffer || data_buffer_len <= 0)
+  // No bytes at all is only playable as the very end of a file: a stream
+  // that finishes at once.
+  if (!first_data_buffer || data_buffer_len < 0 || (data_buffer_len == 0 && !last_block))
     return nullptr;
   auto *mp3 = new ALMP3_MP3STREAM;
   if (!mp3->decoder.ok()) {
     delete mp3;
     return nullptr;
   }
-  mp3->chunk.resize(static_cast<std::size_t>(data_buffer_len));
+  mp3->chunk.resize(static_cast<std::size_t>(std::max(data_buffer_len, 1)));
   mp3->decoder.feed(first_data_buffer, static_cast<std::size_t>(data_buffer_len), last_block != 0);
+  if (data_buffer_len == 0)
+    return mp3;
   // A first chunk that is all tag is allowed: the first frame may follow in
   // the next chunk. Anything else must show a frame now.
   if (!mp3->decoder.find_format()) {

@@ -7,6 +7,10 @@
 
 class Config_File;
 
+namespace GameEngine {
+class Engine;
+}
+
 namespace Marvane {
 
 class MP3_Background;
@@ -47,7 +51,7 @@ public:
   static const char *const STATE_LAST_MP3_FILE_INDEX;
 
   // Creates the player and makes it the engine's background task.
-  MP3_Music_Controller();
+  explicit MP3_Music_Controller(GameEngine::Engine *engine);
   ~MP3_Music_Controller() override;
   MP3_Music_Controller(const MP3_Music_Controller &) = delete;
   MP3_Music_Controller &operator=(const MP3_Music_Controller &) = delete;
@@ -58,18 +62,21 @@ public:
   void skip_to_next_song() override;
   void start_song_over() override;
 
+  // Fills list from a playlist file: one entry per line, the first
+  // white-space delimited word; blank lines and lines starting with '#' are
+  // skipped. An empty name leaves the list empty without a log line.
+  void read_playlist(const std::string &file_name, std::vector<std::string> &list);
+
   // The playlist as read by load_config.
   const std::vector<std::string> &get_playlist() const { return playlist; }
+  // Most entries a playlist may hold; the rest of a longer file is ignored.
+  static constexpr std::size_t MAX_PLAYLIST_ENTRIES = 65536;
 
 private:
   MP3_Background *player;
   std::vector<std::string> playlist;
+  GameEngine::Engine *engine; // not owned; given its do-nothing task back at the end
 };
-
-// Reads a playlist file: one entry per line, the first white-space delimited
-// word; blank lines and lines starting with '#' are skipped. A missing file
-// gives an empty list.
-std::vector<std::string> read_mp3_playlist(const std::string &file_name);
 
 } // namespace Marvane
 

@@ -1,0 +1,173 @@
+#include "launcher/mp3bg.h"
+
+#include <allegro.h>
+
+#include <array>
+
+#include "addons/almp3.h"
+#include "support/fileutil.h"
+#include "support/logfile.h"
+
+namespace Marvane {
+
+MP3_Background *MP3_Background::create() {
+  return new MP3_Background_Almp3_Stream();
+}
+
+MP3_Background_Almp3_Stream::MP3_Background_Almp3_Stream()
+    : current_index(0), suspended(true), stream(nullptr), file(nullptr), start_offset(0), saved_position(0),
+      volume(255) {}
+
+MP3_Background_Almp3_Stream::~MP3_Background_Almp3_Stream() {
+  close_current_mp3();
+}
+
+void MP3_Background_Almp3_Stream::poll() {
+  if (suspended || !stream)
+    return;
+  if (void *buffer = almp3_get_mp3stream_buffer(stream)) {
+    long got = file ? pack_fread(buffer, READ_CHUNK_SIZE, file) : 0;
+    if (got < 0)
+      got = 0;
+    almp3_free_mp3stream_buffer(stream, got == READ_CHUNK_SIZE ? -1 : static_cast<int>(got));
+  }
+  const int state = almp3_poll_mp3stream(stream);
+  if (state == ALMP3_POLL_JUST_FINISHED || state == ALMP3_POLL_NOT_PLAYING) {
+    suspend();
+    close_current_mp3();
+    goto_next_mp3();
+    resume();
+  }
+}
+
+void MP3_Background_Almp3_Stream::resume() {
+  if (playlist.empty())
+    return;
+  if (stream) {
+    suspended = false;
+    return;
+  }
+  for (std::size_t tries = 0; tries < playlist.size(); ++tries) {
+    if (open_current_mp3())
+      break;
+    if (LogFile::vx_log)
+      LogFile::vx_log->warning("An error occured while opening " + get_current_mp3_name());
+    goto_next_mp3();
+    start_offset = 0;
+  }
+  if (stream)
+    suspended = false;
+}
+
+void MP3_Background_Almp3_Stream::suspend() {
+  if (stream) {
+    saved_position = almp3_get_pos_bytes_mp3stream(stream) + start_offset;
+    // Only the stream and the file go: the position just kept is what the
+    // state file gets, and the start offset is where the next resume opens.
+    release_stream();
+  }
+  suspended = true;
+}
+
+void MP3_Background_Almp3_Stream::set_playlist(const std::vector<std::string> &list) {
+  playlist = list;
+}
+
+void MP3_Background_Almp3_Stream::set_volume(int v) {
+  volume = 255 * v / 1000;
+  if (stream)
+    almp3_adjust_mp3stream(stream, volume, PAN_CENTRE, SPEED_NORMAL);
+}
+
+int MP3_Background_Almp3_Stream::get_current_position() const {
+  if (!suspended && stream)
+    return almp3_get_pos_bytes_mp3stream(stream) + start_offset;
+  return saved_position;
+}
+
+std::string MP3_Background_Almp3_Stream::get_current_mp3_name() const {
+  if (current_index < playlist.size())
+    return playlist[current_index];
+  return std::string();
+}
+
+unsigned int MP3_Background_Almp3_Stream::get_current_mp3_index() const {
+  return current_index;
+}
+
+void MP3_Background_Almp3_Stream::seek(unsigned int index, int position) {
+  const bool was_playing = !suspended;
+  if (was_playing)
+    suspend();
+  close_current_mp3();
+  current_index = 0;
+  start_offset = 0;
+  if (index < playlist.size()) {
+    current_index = index;
+    start_offset = position;
+  }
+  if (was_playing)
+    resume();
+}
+
+void MP3_Background_Almp3_Stream::skip_to_next_song() {
+  if (playlist.empty())
+    return;
+  seek(static_cast<unsigned int>((current_index + 1) % playlist.size()), 0);
+}
+
+void MP3_Background_Almp3_Stream::start_song_over() {
+  seek(current_index, 0);
+}
+
+bool MP3_Background_Almp3_Stream::open_current_mp3() {
+  const std::string name = get_current_mp3_name();
+  // Directories open like files on this host but hold no music; a negative
+  // offset would read before the file.
+  if (!file_exists(name) || start_offset < 0 || start_offset > file_size(name))
+    return false;
+  file = pack_fopen(name.c_str(), "r");
+  if (!file)
+    return false;
+  pack_fseek(file, start_offset);
+  std::array<unsigned char, READ_CHUNK_SIZE> chunk;
+  long got = pack_fread(chunk.data(), READ_CHUNK_SIZE, file);
+  if (got < 0)
+    got = 0;
+  // An empty file holds nothing to play; an offset at the very end of a file
+  // is a song that has just ended, and its stream finishes at once.
+  if (got == 0 && start_offset == 0) {
+    close_current_mp3();
+    return false;
+  }
+  stream = almp3_create_mp3stream(chunk.data(), static_cast<int>(got), got < READ_CHUNK_SIZE ? -1 : 0);
+  if (!stream) {
+    close_current_mp3();
+    return false;
+  }
+  almp3_play_ex_mp3stream(stream, AUDIO_BUFFER_SIZE, volume, PAN_CENTRE, SPEED_NORMAL);
+  return true;
+}
+
+void MP3_Background_Almp3_Stream::release_stream() {
+  if (stream)
+    almp3_destroy_mp3stream(stream);
+  if (file)
+    pack_fclose(file);
+  stream = nullptr;
+  file = nullptr;
+}
+
+void MP3_Background_Almp3_Stream::close_current_mp3() {
+  release_stream();
+  saved_position = 0;
+  start_offset = 0;
+}
+
+void MP3_Background_Almp3_Stream::goto_next_mp3() {
+  if (playlist.empty())
+    return;
+  current_index = static_cast<unsigned int>((current_index + 1) % playlist.size());
+}
+
+} // namespace Marvane
