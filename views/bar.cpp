@@ -22,7 +22,10 @@ void Outline_Bar::set_color(int pixel) { bar_color = pixel; }
 
 void Outline_Bar::draw(BITMAP* target) {
     rectfill(target, outer_x1, outer_y1, outer_x2, outer_y2, makecol(0, 0, 0));
-    rectfill(target, inner_x1, inner_y1, inner_x2, inner_y2, bar_color);
+    // rectfill would swap the corners of an inverted rectangle and paint
+    // over the frame of the smallest bars; an inverted inside is empty.
+    if (inner_x1 <= inner_x2 && inner_y1 <= inner_y2)
+        rectfill(target, inner_x1, inner_y1, inner_x2, inner_y2, bar_color);
 }
 
 }  // namespace Marvane
