@@ -34,6 +34,11 @@ bool Text_Reader::open(const std::string& path)
 {
     close();
     std::FILE* file = std::fopen(path.c_str(), "rb");
+    struct stat info {};
+    if (file != nullptr && (::fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode))) {
+        std::fclose(file);  // a directory opens but reads as nothing
+        file = nullptr;
+    }
     if (file == nullptr) {
         name_ = path;
         return false;

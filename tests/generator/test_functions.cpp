@@ -1,0 +1,261 @@
+// The module routines and the line parsers of the generation run.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "generator/Functions.h"
+#include "generator/pipeline.h"
+
+using namespace Functions;
+using Pieces = std::vector<std::string>;
+
+TEST(Functions, ReplaceAllGoesOnAfterTheInsertedText)
+{
+    EXPECT_EQ(ReplaceAll("a/b//c", "/", "\\"), "a\\b\\\\c");
+    EXPECT_EQ(ReplaceAll("**Shoot*er**", "*", ""), "Shooter");
+    // The replacement holds the old text: no endless rescanning.
+    EXPECT_EQ(ReplaceAll("xax", "a", "aa"), "xaax");
+    EXPECT_EQ(ReplaceAll("abab", "ab", "b"), "bb");
+    EXPECT_EQ(ReplaceAll("", "a", "b"), "");
+    EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
+    EXPECT_EQ(ReplaceAll("aA", "a", "b"), "bA");  // exact case
+}
+
+TEST(Functions, StripTrailingBackslashRemovesEveryTrailingSeparator)
+{
+    EXPECT_EQ(StripTrailingBackslash("/games/roms//"), "/games/roms");
+    EXPECT_EQ(StripTrailingBackslash("/games/roms"), "/games/roms");
+    EXPECT_EQ(StripTrailingBackslash("/a/b/c/"), "/a/b/c");
+    EXPECT_EQ(StripTrailingBackslash(""), "");
+    EXPECT_EQ(StripTrailingBackslash("///"), "");
+}
+
+TEST(Functions, LastCharPosIsOneBased)
+{
+    EXPECT_EQ(LastCharPos("/usr/games/mame", '/'), 11u);
+    EXPECT_EQ(LastCharPos("mame", '/'), 0u);
+    EXPECT_EQ(LastCharPos("", '/'), 0u);
+    EXPECT_EQ(LastCharPos("/", '/'), 1u);
+}
+
+TEST(Functions, SplitStringKeepsEmptyPiecesAndQuotedPieces)
+{
+    EXPECT_EQ(SplitString("a;b;", ";"), (Pieces{"a", "b", ""}));
+    EXPECT_EQ(SplitString("japan;;bootleg", ";"), (Pieces{"japan", "", "bootleg"}));
+    EXPECT_EQ(SplitString("alone", ";"), (Pieces{"alone"}));
+    EXPECT_EQ(SplitString("", ";"), (Pieces{""}));
+    EXPECT_EQ(SplitString("a::b", "::"), (Pieces{"a", "b"}));
+    // A piece that starts with a quote runs to the last quote of the rest,
+    // and the character after that quote goes with it.
+    EXPECT_EQ(SplitString("\"a b\" c", " "), (Pieces{"\"a b\"", "c"}));
+    EXPECT_EQ(SplitString("x \"a b\" \"c d\" e", " "), (Pieces{"x", "\"a b\" \"c d\"", "e"}));
+    EXPECT_EQ(SplitString("\" x", " "), (Pieces{"\"", "x"}));
+    EXPECT_EQ(SplitString("\"ab\"", " "), (Pieces{"\"ab\""}));
+    EXPECT_EQ(SplitString("\tname puckman", " ").back(), "puckman");
+    EXPECT_EQ(SplitString("abc", ""), (Pieces{"abc"}));
+}
+
+TEST(Functions, IsWorkingGameTakesTheFirstEntryOfTheGame)
+{
+    WorkingTable.clear();
+    WorkingTable.add("pacman", "no");
+    WorkingTable.add("pacman", "yes");
+    WorkingTable.add("galaga", "yes");
+    WorkingTable.add("sf2", "Yes");
+    EXPECT_FALSE(IsWorkingGame("pacman"));
+    EXPECT_TRUE(IsWorkingGame("galaga"));
+    EXPECT_FALSE(IsWorkingGame("sf2"));     // "yes" is looked for with its case
+    EXPECT_FALSE(IsWorkingGame("Galaga"));  // names compare exactly
+    EXPECT_FALSE(IsWorkingGame("absent"));
+}
+
+TEST(Functions, TablesGrowPastEightThousandEntriesAndKeepTheirOrder)
+{
+    Name_Table table;
+    for (int i = 0; i < 45000; ++i)
+        table.add("game" + std::to_string(i), std::to_string(i % 40));
+    table.add("game44000", "again");
+    ASSERT_EQ(table.size(), 45001u);
+    const std::vector<std::size_t>& found = table.find("game44000");
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(table[found[0]].value, "0");
+    EXPECT_EQ(table[found[1]].value, "again");
+    EXPECT_TRUE(table.find("game45000").empty());
+    table.clear();
+    EXPECT_EQ(table.size(), 0u);
+    EXPECT_TRUE(table.find("game1").empty());
+}
+
+TEST(Parsers, CatverLines)
+{
+    std::string name, category;
+    ASSERT_TRUE(parse_catver_line("pacman=Maze / Collect", name, category));
+    EXPECT_EQ(name, "pacman");
+    EXPECT_EQ(category, "Maze ");
+    ASSERT_TRUE(parse_catver_line("  mrdo =  Casino \t", name, category));
+    EXPECT_EQ(name, "mrdo");
+    EXPECT_EQ(category, "Casino");
+    ASSERT_TRUE(parse_catver_line("galaga=**Shooter*", name, category));
+    EXPECT_EQ(category, "Shooter");
+    ASSERT_TRUE(parse_catver_line("sf2=Fighter=Versus", name, category));
+    EXPECT_EQ(name, "sf2");
+    EXPECT_EQ(category, "Fighter=Versus");
+    ASSERT_TRUE(parse_catver_line("x=  ", name, category));
+    EXPECT_EQ(category, "");
+    // Comments, section headers and version entries are passed over.
+    for (const char* skipped : {"pacman=.36", "[Category]", ";; comment = x", "no equals sign",
+                                "", "a=b;c", "v=0.36 (mame)"})
+        EXPECT_FALSE(parse_catver_line(skipped, name, category)) << skipped;
+}
+
+TEST(Parsers, FullListLines)
+{
+    std::string name, description;
+    parse_full_list_line("pacman    \"Pac-Man (Midway)\"", name, description);
+    EXPECT_EQ(name, "pacman");
+    EXPECT_EQ(description, "Pac-Man (Midway)");
+    parse_full_list_line("nospace\"Title\"", name, description);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(description, "Title");
+    parse_full_list_line("noquote plain text", name, description);
+    EXPECT_EQ(name, "noquote");
+    EXPECT_EQ(description, "noquote plain tex");
+    parse_full_list_line("game \"", name, description);
+    EXPECT_EQ(description, "");
+    parse_full_list_line("", name, description);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(description, "");
+    parse_full_list_line("x", name, description);
+    EXPECT_EQ(description, "");
+}
+
+TEST(Parsers, OnlyPlainCategoriesNameFiles)
+{
+    EXPECT_TRUE(usable_category_file_name("Maze "));
+    EXPECT_TRUE(usable_category_file_name("Casino"));
+    EXPECT_TRUE(usable_category_file_name("..."));
+    for (const std::string& bad : {std::string(), std::string("."), std::string(".."),
+                                   std::string("a/b"), std::string("\\..\\x"),
+                                   std::string("a\0b", 3), std::string(252, 'x')})
+        EXPECT_FALSE(usable_category_file_name(bad)) << bad;
+    EXPECT_TRUE(usable_category_file_name(std::string(251, 'x')));
+}
+
+TEST(Parsers, WholeNumbers)
+{
+    EXPECT_EQ(whole_number("3"), 3);
+    EXPECT_EQ(whole_number("10"), 10);
+    EXPECT_EQ(whole_number("-2"), -2);
+    EXPECT_EQ(whole_number("+4"), 4);
+    for (const char* bad : {"", "-", "1)", "x", "1 2", "99999999999999999999"})
+        EXPECT_THROW(whole_number(bad), Run_Error) << bad;
+    try {
+        whole_number("1)");
+    } catch (const Run_Error& error) {
+        EXPECT_STREQ(error.what(), "'1)' is not a valid integer value");
+    }
+}
+
+namespace {
+
+struct Quiet_Host : Marvane::Run_Host {
+    int pumps = 0;
+    std::string field_text(Marvane::Run_Text) override { return {}; }
+    void set_field_text(Marvane::Run_Text, const std::string&) override {}
+    bool option_checked(Marvane::Run_Option) override { return false; }
+    void set_progress(const std::string&) override {}
+    void show_message(const std::string&, const std::string&) override {}
+    void set_busy_cursor(bool) override {}
+    void set_run_controls_enabled(bool) override {}
+    void pump_messages() override { ++pumps; }
+    void terminate_application() override {}
+};
+
+void attach_text(Text_Reader& reader, const std::string& text)
+{
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+    reader.attach(file, "memory");
+}
+
+}  // namespace
+
+TEST(Parsers, ButtonScanTakesTheFirstInputLineOfEachBlock)
+{
+    const std::string info =
+        "game (\n\tname three\n\tinput ( players 2 buttons 3 coins 1 )\n)\n"
+        "game (\n\tname Ten\n\tdescription \"x\"\n\tinput ( players 1 BUTTONS 10 coins 1 )\n)\n"
+        "resource (\n\tname bios\n)\n"
+        "game (\n\tname nobuttons\n\tinput ( players 1 coins 1 )\n"
+        "\tinput ( players 1 buttons 6 )\n)\n"
+        "game (\n\tname noinput\n)\n"
+        "game (\n\tname last\n\tinput ( players 1 buttons 4 )";  // no line end, no ")"
+    Text_Reader reader;
+    attach_text(reader, info);
+    Name_Table table;
+    Quiet_Host host;
+    StopRequested = false;
+    ASSERT_TRUE(scan_buttons(reader, table, host));
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table[0].name, "three");
+    EXPECT_EQ(table[0].value, "3");
+    EXPECT_EQ(table[1].name, "ten");
+    EXPECT_EQ(table[1].value, "10");
+    EXPECT_EQ(table[2].name, "last");
+    EXPECT_EQ(table[2].value, "4");
+    EXPECT_GT(host.pumps, 0);
+}
+
+TEST(Parsers, ButtonScanStopsWhenTheWindowCloses)
+{
+    Text_Reader reader;
+    attach_text(reader, "game (\n\tname a\n\tinput ( buttons 2 )\n)\n");
+    Name_Table table;
+    Quiet_Host host;
+    StopRequested = true;
+    EXPECT_FALSE(scan_buttons(reader, table, host));
+    StopRequested = false;
+    EXPECT_EQ(table.size(), 0u);
+}
+
+TEST(Parsers, WorkingStatusComesFromTheDriverLine)
+{
+    Text_Reader reader;
+    attach_text(reader,
+                "game (\n\tname good\n\tinput ( buttons 2 )\n\tdriver ( status good color good )\n)\n"
+                "game (\n\tname imperfect\n\tdriver ( status imperfect )\n)\n"
+                "game (\n\tname broken\n\tdriver ( status preliminary )\n)\n"
+                "game (\n\tname nodriver\n)\n");
+    Name_Table table;
+    scan_working(reader, table);
+    WorkingTable = table;
+    EXPECT_TRUE(IsWorkingGame("good"));
+    EXPECT_TRUE(IsWorkingGame("imperfect"));
+    EXPECT_FALSE(IsWorkingGame("broken"));
+    EXPECT_FALSE(IsWorkingGame("nodriver"));
+    EXPECT_EQ(table.size(), 3u);
+}
+
+TEST(Parsers, ReaderTakesEveryLineEnd)
+{
+    Text_Reader reader;
+    attach_text(reader, std::string("a\r\nb\rc\n\nd\0e", 11));
+    std::vector<std::string> lines;
+    std::string line;
+    while (!reader.eof()) {
+        reader.read_line(line);
+        lines.push_back(line);
+    }
+    EXPECT_EQ(lines, (Pieces{"a", "b", "c", "", std::string("d\0e", 3)}));
+    reader.read_line(line);
+    EXPECT_EQ(line, "");
+
+    Text_Reader unopened;
+    EXPECT_FALSE(unopened.open("/nonexistent/file"));
+    EXPECT_THROW(unopened.eof(), Run_Error);
+}

@@ -1,0 +1,430 @@
+// Whole generation runs against the fake MAME: checks, command lines, the
+// files written, the filters and stopping.
+
+#include "run_fixture.h"
+
+#include <algorithm>
+
+#include "generator/Functions.h"
+
+using namespace generator_test;
+using Marvane::Run_Option;
+using Marvane::Run_Text;
+using Names = std::vector<std::string>;
+using namespace std::string_literals;
+
+namespace {
+
+const char* const completed = "Completed!!|Tovan Marvane tools";
+
+// "g" + number, built so that GCC 12 sees no overlapping copy in it.
+std::string numbered_game(int number)
+{
+    std::string name = std::to_string(number);
+    name.insert(name.begin(), 'g');
+    return name;
+}
+
+std::string all_games_map()
+{
+    return crlf({"pacman \"Pac-Man (Midway)\"", "puckman \"PuckMan (Japan set 1)\"",
+                 "galaga \"Galaga (Namco rev. B)\"",
+                 "sf2 \"Street Fighter II: The World Warrior\"", "mrdo \"Mr. Do!\""});
+}
+
+}  // namespace
+
+TEST_F(Generator_Run, ChecksReportTheFirstMissingPathAndWriteNothing)
+{
+    struct Case {
+        Run_Text field;
+        std::string value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {Run_Text::Txt_Mame, (mame / "nomame").string(),
+         "Error: Can't find Mame executable.|File not found"},
+        {Run_Text::Txt_Mame, mame.string(), "Error: Can't find Mame executable.|File not found"},
+        {Run_Text::Txt_SNAPPath, (root / "nosnap").string(),
+         "Error: Can't find SNAP Folder.|Folder not found"},
+        {Run_Text::Txt_Cat, (root / "nocat.ini").string(),
+         "Error: Can't find CATVER.ini.|Folder not found"},
+        {Run_Text::Txt_ROMPath, (root / "noroms").string(),
+         "Error: Can't find ROM Folder.|Folder not found"},
+        {Run_Text::TXT_OUTPUT, (root / "noout").string(),
+         "Error: Can't find Output Folder.|Folder not found"},
+    };
+    set(Run_Option::Chk_Cat);
+    write_file(root / "catver.ini", "pacman=Maze\n");
+    for (const Case& c : cases) {
+        Recording_Host fresh;
+        fresh.fields = host.fields;
+        fresh.options = host.options;
+        fresh.fields[c.field] = c.value;
+        Marvane::run_generation(fresh);
+        EXPECT_EQ(fresh.messages, Names{c.message}) << c.value;
+        EXPECT_TRUE(fresh.controls_enabled);
+        EXPECT_FALSE(fresh.busy);
+        EXPECT_FALSE(fresh.terminated);
+    }
+    // Every path missing at once: the executable is reported first.
+    for (Run_Text field : {Run_Text::Txt_Mame, Run_Text::Txt_SNAPPath, Run_Text::Txt_ROMPath,
+                           Run_Text::TXT_OUTPUT, Run_Text::Txt_Cat})
+        host.fields[field] = (root / "missing").string();
+    run();
+    EXPECT_EQ(host.messages, Names{"Error: Can't find Mame executable.|File not found"});
+    EXPECT_FALSE(fs::exists(mame / "calls.log"));
+    EXPECT_TRUE(output_names().empty());
+}
+
+TEST_F(Generator_Run, MissingCatverIsNotReportedWithoutCategories)
+{
+    write_file(out / "Maze.map", "kept\r\n");
+    run();
+    EXPECT_EQ(host.messages, Names{completed});
+    EXPECT_EQ(output("Maze.map"), "kept\r\n");
+    EXPECT_EQ(output_names(), (Names{"MAME.cfg", "Maze.map", "mame.map", "mame.rom"}));
+}
+
+TEST_F(Generator_Run, DirectoriesAreNormalisedAndWrittenBackBeforeTheChecks)
+{
+    host.fields[Run_Text::Txt_ROMPath] = root.string() + "\\roms\\\\";
+    host.fields[Run_Text::Txt_SNAPPath] = snap.string() + "//";
+    host.fields[Run_Text::TXT_OUTPUT] = root.string() + "/nowhere\\";
+    const std::string exe_typed = host.fields[Run_Text::Txt_Mame];
+    const std::string cat_typed = "cats\\catver.ini/";
+    host.fields[Run_Text::Txt_Cat] = cat_typed;
+    run();
+    EXPECT_EQ(host.fields[Run_Text::Txt_ROMPath], roms.string());
+    EXPECT_EQ(host.fields[Run_Text::Txt_SNAPPath], snap.string());
+    EXPECT_EQ(host.fields[Run_Text::TXT_OUTPUT], root.string() + "/nowhere");
+    EXPECT_EQ(host.fields[Run_Text::Txt_Mame], exe_typed);
+    EXPECT_EQ(host.fields[Run_Text::Txt_Cat], cat_typed);
+    EXPECT_EQ(host.messages, Names{"Error: Can't find Output Folder.|Folder not found"});
+    // Start, the separators turned in field order, then the trailing ones cut.
+    const Names expected = {"cursor busy",
+                            "controls off",
+                            "field 1 " + root.string() + "/roms//",
+                            "field 2 " + snap.string() + "//",
+                            "field 3 " + root.string() + "/nowhere/",
+                            "field 1 " + roms.string(),
+                            "field 2 " + snap.string(),
+                            "field 3 " + root.string() + "/nowhere",
+                            "cursor arrow",
+                            "controls on"};
+    EXPECT_EQ(host.events, expected);
+}
+
+TEST_F(Generator_Run, ListCommandsAndTheFilesWritten)
+{
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    const std::string cwd = fs::current_path().string();
+    EXPECT_EQ(calls(), (Names{cwd + "|[-gamelist]", cwd + "|[-listfull]"}));
+    EXPECT_EQ(read_file(mame / "vxglist2.txt"), "pacman    Pac-Man\n");
+    EXPECT_EQ(read_file(mame / "vxflist.txt"), default_full_list());
+    EXPECT_EQ(output("mame.map"), all_games_map());
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman", "galaga", "sf2", "mrdo"}));
+    EXPECT_EQ(output_names(), (Names{"MAME.cfg", "mame.map", "mame.rom"}));
+
+    const Names progress_start = {"Creating Mame -gamelist", "Creating Mame -listfull",
+                                  "Opening -fulllist", "Creating .cfg files",
+                                  "pacman  -  Pac-Man (Midway)     (0)",
+                                  "puckman  -  PuckMan (Japan set 1)     (1)"};
+    ASSERT_GE(host.progress.size(), progress_start.size());
+    EXPECT_TRUE(std::equal(progress_start.begin(), progress_start.end(), host.progress.begin()));
+    EXPECT_EQ(host.progress.back(), "mrdo  -  Mr. Do!     (4)");
+    EXPECT_EQ(host.events.back(), "controls on");
+    EXPECT_FALSE(host.terminated);
+
+    set(Run_Option::Chk_But);
+    write_file(mame / "fixture-listinfo.txt", "");
+    run();
+    EXPECT_EQ(calls().back(), cwd + "|[-listinfo]");
+    EXPECT_EQ(calls().size(), 5u);
+}
+
+TEST_F(Generator_Run, AllGamesConfigurationByteForByte)
+{
+    write_file(out / "MAME.cfg", "old contents that must go\n");
+    run();
+    const std::string expected =
+        "[EMULATOR]\r\n"
+        "name = Mame Arcade Games\r\n"
+        "description = All Games\r\n"
+        "directory = " + mame.string() + "\r\n"
+        "executable = mame\r\n"
+        "global_options = \r\n"
+        "pre_command = \r\n"
+        "post_command = \r\n"
+        "map_file = mame.map\r\n"
+        "options_before_rom = no\r\n"
+        "screen_shot_directory = " + snap.string() + "\r\n"
+        "use_rom_file = yes\r\n"
+        "rom_directory = " + roms.string() + "\r\n"
+        "use_extension = \r\n"
+        "use_rom_directory = no\r\n"
+        "rom_extension = \r\n";
+    EXPECT_EQ(output("MAME.cfg"), expected);
+    EXPECT_EQ(Functions::MameDirectory, mame.string());
+    EXPECT_EQ(Functions::MameExeName, "mame");
+}
+
+TEST_F(Generator_Run, CatverCategoriesMakeTheirOwnFiles)
+{
+    set(Run_Option::Chk_Cat);
+    write_file(root / "catver.ini",
+               ";; catver.ini 0.36 = x\r\n"
+               "[Category]\r\n"
+               "pacman=Maze / Collect\r\n"
+               "puckman=Maze / Collect\r\n"
+               "galaga=**Shooter*\r\n"
+               "sf2 = Fighter\r\n"
+               "\r\n"
+               "[VerAdded]\r\n"
+               "pacman=.36\r\n"
+               "mrdo=Casino");  // the last line has no line end
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    EXPECT_EQ(output_names(),
+              (Names{"Casino.cfg", "Casino.map", "Casino.rom", "Fighter.cfg", "Fighter.map",
+                     "Fighter.rom", "MAME.cfg", "Maze .cfg", "Maze .map", "Maze .rom",
+                     "Shooter.cfg", "Shooter.map", "Shooter.rom", "mame.map", "mame.rom"}));
+    // The category files grow by appending within the run.
+    EXPECT_EQ(output("Maze .map"),
+              crlf({"pacman \"Pac-Man (Midway)\"", "puckman \"PuckMan (Japan set 1)\""}));
+    EXPECT_EQ(output("Maze .rom"), crlf({"pacman", "puckman"}));
+    EXPECT_EQ(output("Casino.rom"), crlf({"mrdo"}));
+    EXPECT_EQ(output("mame.map"), all_games_map());
+
+    const std::string maze = output("Maze .cfg");
+    EXPECT_NE(maze.find("\r\ndescription = Maze  Games\r\n"), std::string::npos);
+    EXPECT_NE(maze.find("\r\nmap_file = Maze .map\r\n"), std::string::npos);
+    std::string all = output("MAME.cfg");
+    all.replace(all.find("All Games"), 9, "Maze  Games");
+    all.replace(all.find("mame.map"), 8, "Maze .map");
+    EXPECT_EQ(maze, all);  // the other fourteen lines as in the all-games file
+
+    // A second run starts the category files anew instead of doubling them.
+    run();
+    EXPECT_EQ(output("Maze .rom"), crlf({"pacman", "puckman"}));
+}
+
+TEST_F(Generator_Run, ExistingCategoryConfigurationIsKeptUnlessThisRunDeletedIt)
+{
+    set(Run_Option::Chk_Cat);
+    write_file(root / "catver.ini", "pacman=Maze\nmrdo=Casino\n");
+    write_file(out / "Maze.cfg", "stale\r\n");
+    write_file(out / "Maze.rom", "stale\r\n");
+    write_file(out / "Retired.cfg", "kept\r\n");
+    write_file(out / "Retired.rom", "kept\r\n");
+    run();
+    EXPECT_EQ(output("Retired.cfg"), "kept\r\n");
+    EXPECT_EQ(output("Retired.rom"), "kept\r\n");
+    EXPECT_NE(output("Maze.cfg"), "stale\r\n");
+    EXPECT_EQ(output("Maze.rom"), crlf({"pacman"}));
+
+    // Without categories nothing of the category files is touched, and the
+    // earlier run's table does not bring them back.
+    write_file(out / "Casino.cfg", "edited\r\n");
+    fs::remove(out / "Maze.cfg");
+    set(Run_Option::Chk_Cat, false);
+    run();
+    EXPECT_EQ(output("Casino.cfg"), "edited\r\n");
+    EXPECT_FALSE(fs::exists(out / "Maze.cfg"));
+    EXPECT_EQ(output("Maze.rom"), crlf({"pacman"}));
+}
+
+TEST_F(Generator_Run, ButtonFilterRejectsFourOrMoreButtons)
+{
+    set(Run_Option::Chk_But);
+    write_file(mame / "fixture-listfull.txt",
+               "Name: Description:\nthree \"Three\"\nfour \"Four\"\nten \"Ten\"\nabsent \"Absent\"\n");
+    write_file(mame / "fixture-listinfo.txt",
+               "game (\n\tname three\n\tinput ( players 2 buttons 3 coins 1 )\n)\n"
+               "game (\n\tname four\n\tinput ( players 2 buttons 4 coins 1 )\n)\n"
+               "game (\n\tname ten\n\tinput ( players 2 buttons 10 coins 1 )\n)\n");
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    EXPECT_EQ(output("mame.rom"), crlf({"three", "absent"}));
+    EXPECT_NE(std::find(host.progress.begin(), host.progress.end(),
+                        "Extracting Button Information from DAT File"),
+              host.progress.end());
+}
+
+TEST_F(Generator_Run, ButtonCountThatIsNoNumberEndsTheRunWithItsText)
+{
+    set(Run_Option::Chk_But);
+    write_file(mame / "fixture-listinfo.txt", "game (\n\tname galaga\n\tinput ( buttons 1)\n)\n");
+    run();
+    EXPECT_EQ(host.messages, Names{"'1)' is not a valid integer value|marvolist"});
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman"}));  // written so far
+    EXPECT_TRUE(host.controls_enabled);
+    EXPECT_FALSE(host.busy);
+}
+
+TEST_F(Generator_Run, WordFilterLooksAtDescriptionsIgnoringCase)
+{
+    set(Run_Option::Chk_FiltNames);
+    host.fields[Run_Text::Txt_Games] = "japan;;WARRIOR";
+    run();
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "galaga", "mrdo"}));
+
+    // One word without ";" is one word; words never match the game's name.
+    host.fields[Run_Text::Txt_Games] = "galaga";
+    run();
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman", "sf2", "mrdo"}));
+    host.fields[Run_Text::Txt_Games] = "pacman";
+    run();
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman", "galaga", "sf2", "mrdo"}));
+    host.fields[Run_Text::Txt_Games] = "";
+    run();
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman", "galaga", "sf2", "mrdo"}));
+}
+
+TEST_F(Generator_Run, RomAndSnapshotFilters)
+{
+    set(Run_Option::Chk_ROMEXist);
+    write_file(roms / "pacman.zip", "");
+    fs::create_directory(roms / "galaga");
+    fs::create_directory(roms / "mrdo.zip");  // a folder named like a ZIP is no ZIP
+    run();
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "galaga"}));
+
+    set(Run_Option::Chk_ROMEXist, false);
+    set(Run_Option::Chk_SNAPEXist);
+    write_file(snap / "sf2.gif", "");
+    write_file(snap / "mrdo.jpeg", "");
+    write_file(snap / "galaga.txt", "");
+    run();
+    EXPECT_EQ(output("mame.rom"), crlf({"sf2", "mrdo"}));
+}
+
+TEST_F(Generator_Run, VerificationAsksMameForEachGame)
+{
+    set(Run_Option::Chk_verify);
+    write_file(mame / "fixture-good.txt", "puckman\nmrdo\n");
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    EXPECT_EQ(output("mame.rom"), crlf({"puckman", "mrdo"}));
+    const Names log = calls();
+    ASSERT_EQ(log.size(), 7u);
+    EXPECT_EQ(log[2], mame.string() + "|[-verifyroms][pacman][-rp][" + roms.string() + "]");
+    EXPECT_EQ(log[6], mame.string() + "|[-verifyroms][mrdo][-rp][" + roms.string() + "]");
+    EXPECT_EQ(read_file(mame / "vgame9.txt"), "romset mrdo is good\n");
+}
+
+TEST_F(Generator_Run, WorkingFilterUsesTheDriverStatus)
+{
+    set(Run_Option::Chk_Working);
+    write_file(mame / "fixture-listinfo.txt",
+               "game (\n\tname pacman\n\tdriver ( status good )\n)\n"
+               "game (\n\tname galaga\n\tdriver ( status imperfect )\n)\n"
+               "game (\n\tname sf2\n\tdriver ( status preliminary )\n)\n");
+    run();
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "galaga"}));
+    EXPECT_EQ(calls().back(), fs::current_path().string() + "|[-listinfo]");
+}
+
+TEST_F(Generator_Run, StopDuringTheGameLoopKeepsWhatWasWritten)
+{
+    host.on_progress = [](const std::string& text) {
+        if (text.rfind("galaga  -", 0) == 0)
+            Functions::StopRequested = true;
+    };
+    run();
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.terminated);
+    EXPECT_EQ(host.events.back(), "terminate");
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman", "galaga"}));
+    EXPECT_EQ(output("mame.map"),
+              crlf({"pacman \"Pac-Man (Midway)\"", "puckman \"PuckMan (Japan set 1)\"",
+                    "galaga \"Galaga (Namco rev. B)\""}));
+}
+
+TEST_F(Generator_Run, StopDuringTheButtonScanEndsAtOnce)
+{
+    set(Run_Option::Chk_But);
+    write_file(mame / "fixture-listinfo.txt", "game (\n\tname pacman\n\tinput ( buttons 2 )\n)\n");
+    host.on_progress = [](const std::string& text) {
+        if (text == "Extracting Button Information from DAT File")
+            Functions::StopRequested = true;
+    };
+    run();
+    EXPECT_TRUE(host.terminated);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(output_names().empty());
+}
+
+TEST_F(Generator_Run, MissingFullListStopsBeforeTheOutputIsTouched)
+{
+    fs::create_directory(mame / "vxflist.txt");  // MAME cannot write its list there
+    write_file(out / "mame.map", "earlier run\r\n");
+    run();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find("vxflist.txt"), std::string::npos);
+    EXPECT_EQ(output("mame.map"), "earlier run\r\n");
+    EXPECT_EQ(output_names(), Names{"mame.map"});
+    EXPECT_TRUE(host.controls_enabled);
+}
+
+TEST_F(Generator_Run, TablesGrowWithAFullMameList)
+{
+    set(Run_Option::Chk_Cat);
+    set(Run_Option::Chk_But);
+    std::string list = "Name: Description:\n";
+    std::string catver = "[Category]\n";
+    std::string info;
+    for (int i = 0; i < 9000; ++i) {
+        const std::string name = numbered_game(i);
+        list += name + " \"Game " + std::to_string(i) + "\"\n";
+        catver += name + "=" + (i < 8500 ? "Early" : "Late") + "\n";
+        const std::string buttons = i == 8999 ? "6" : "2";
+        info.append("game (\n\tname ").append(name).append("\n\tinput ( buttons ");
+        info.append(buttons).append(" )\n)\n");
+    }
+    write_file(mame / "fixture-listfull.txt", list);
+    write_file(mame / "fixture-listinfo.txt", info);
+    write_file(root / "catver.ini", catver);
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    // Entries past 8000 sort their games, and the last one's buttons count.
+    std::string late;
+    for (int i = 8500; i < 8999; ++i)
+        late += numbered_game(i) + "\r\n";
+    EXPECT_EQ(output("Late.rom"), late);
+    EXPECT_TRUE(fs::exists(out / "Late.cfg"));
+    EXPECT_EQ(host.progress.back(), "g8999  -  Game 8999     (8999)");
+}
+
+TEST_F(Generator_Run, HostileCategoriesAndListLinesStayInsideTheOutput)
+{
+    set(Run_Option::Chk_Cat);
+    write_file(mame / "fixture-listfull.txt",
+               "Name: Description:\n"
+               "pacman \"Pac-Man\"\n"
+               "nameonly\n"
+               "\n"
+               "noquote here\n"
+               "galaga \"Galaga\"\n"
+               "sf2 \"Nul\0Byte\"\n"s);
+    write_file(root / "catver.ini",
+               "pacman=..\n"
+               "pacman=\\..\\x\n"
+               "galaga=  \n"
+               "galaga=*\n"
+               "galaga= / Sub\n"
+               "noquote=a\\b\n"
+               "sf2=Nul\0Cat\n"
+               "sf2=..\\..\\etc\n"
+               "pacman=Maze\n"s);
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    EXPECT_EQ(output_names(),
+              (Names{"MAME.cfg", "Maze.cfg", "Maze.map", "Maze.rom", "mame.map", "mame.rom"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 5);
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "noquote", "galaga", "sf2"}));
+    EXPECT_EQ(output("mame.map"), crlf({"pacman \"Pac-Man\"", "noquote \"noquote her\"",
+                                        "galaga \"Galaga\"",
+                                        "sf2 \"Nul\0Byte\""s}));
+}
