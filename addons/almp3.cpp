@@ -235,11 +235,12 @@ ALMP3_MP3STREAM *almp3_create_mp3stream(void *first_data_buffer, int data_buffer
   mp3->decoder.feed(first_data_buffer, static_cast<std::size_t>(data_buffer_len), last_block != 0);
   if (data_buffer_len == 0)
     return mp3;
-  // A first chunk that is all tag is allowed: the first frame may follow in
-  // the next chunk. Anything else must show a frame now.
+  // An ID3v2 tag (cover pictures) may fill the whole first chunk, with the
+  // first frame in the next one. Anything else must show a frame now.
   if (!mp3->decoder.find_format()) {
-    bool waiting = !mp3->decoder.all_fed() && mp3->decoder.consumed_bytes() < data_buffer_len;
-    if (!waiting) {
+    const auto *bytes = static_cast<const unsigned char *>(first_data_buffer);
+    const bool tag = data_buffer_len >= 3 && bytes[0] == 'I' && bytes[1] == 'D' && bytes[2] == '3';
+    if (!tag || mp3->decoder.all_fed()) {
       delete mp3;
       return nullptr;
     }
