@@ -1,0 +1,434 @@
+// The real engine under the test display: the main loop's passes, polls and
+// frames, the hot keys, statistics and start-up.
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include <allegro.h>
+#include <gtest/gtest.h>
+
+#include "engine/engine.h"
+#include "engine/timer.h"
+#include "engine_env.h"
+
+using namespace GameEngine;
+using engine_test::read_file;
+
+namespace {
+
+struct Real_Loop : ::testing::Test {
+    void SetUp() override
+    {
+        dir = engine_test::enter_scratch_dir();
+        ASSERT_FALSE(dir.empty());
+        engine = engine_test::start_engine_on_screen();
+        ASSERT_NE(engine, nullptr);
+    }
+    void TearDown() override { delete engine; }
+    std::string log() const { return read_file(dir + "/marvo.log"); }
+
+    std::string dir;
+    Engine *engine = nullptr;
+};
+
+// Counts frames, polls and cycles and checks every pass as it ends.
+struct Pass_Checker : Drawable, Updatable, Background_Task {
+    explicit Pass_Checker(Engine *engine) : engine(engine) {}
+
+    void poll() override { ++polls; }
+    void resume() override { ++resumes; }
+    void suspend() override { ++suspends; }
+
+    bool update() override
+    {
+        ++cycles;
+        if (engine->get_catchup() == 0) {
+            ++passes;
+        }
+        if (cycles == stop_at) {
+            engine->stop();
+        }
+        if (cycles == f12_at) {
+            key[KEY_F12] = 1;
+        }
+        if (cycles == f12_at + 2) {
+            key[KEY_F12] = 0;
+        }
+        return false;
+    }
+
+    void draw(BITMAP *target) override
+    {
+        clear_to_color(target, makecol(255, 0, 0));
+        ++frames;
+        int pass_cycles = cycles - cycles_at_frame;
+        long long pass_polls = polls - polls_at_frame;
+        // One poll while waiting plus one before every cycle but the first.
+        if (pass_cycles < 1 || pass_polls < pass_cycles) {
+            ++bad_passes;
+        }
+        cycles_at_frame = cycles;
+        polls_at_frame = polls;
+    }
+
+    Engine *engine;
+    int stop_at = 300;
+    int f12_at = -10;
+    // The busy wait polls billions of times in a few seconds.
+    long long polls = 0, polls_at_frame = 0;
+    int resumes = 0, suspends = 0, cycles = 0, passes = 0, frames = 0;
+    int cycles_at_frame = 0, bad_passes = 0;
+};
+
+TEST_F(Real_Loop, EveryPassPollsRunsCyclesAndDrawsOneFrame)
+{
+    Pass_Checker checker(engine);
+    engine->set_background_task(&checker);
+    engine->get_root_container()->add_updatable(&checker, 0);
+    engine->get_root_container()->add_drawable(&checker, 0);
+    engine->run();
+
+    EXPECT_EQ(checker.cycles, 300);
+    EXPECT_GT(checker.passes, 0);
+    EXPECT_EQ(checker.frames, checker.passes);
+    EXPECT_EQ(checker.bad_passes, 0);
+    EXPECT_GE(checker.polls, checker.passes);
+    EXPECT_EQ(checker.resumes, 1);
+    EXPECT_EQ(checker.suspends, 1);
+
+    std::string text = log();
+    EXPECT_NE(text.find("Using double buffering"), std::string::npos);
+    EXPECT_NE(text.find("Vsync is disabled"), std::string::npos);
+    EXPECT_NE(text.find("OS type: Linux"), std::string::npos);
+    EXPECT_NE(text.find(std::string("Platform: ") + ALLEGRO_PLATFORM_STR), std::string::npos);
+    size_t start = text.find("Starting engine loop");
+    size_t average = text.find("Average FPS: ");
+    ASSERT_NE(start, std::string::npos);
+    ASSERT_NE(average, std::string::npos);
+    EXPECT_LT(start, average);
+    // About five seconds ran: whole seconds were measured.
+    EXPECT_GT(engine->get_average_frames_per_second(), 0.0);
+    char expected[80];
+    std::snprintf(expected, sizeof expected, "Average FPS: %g\n", engine->get_average_frames_per_second());
+    EXPECT_NE(text.find(expected), std::string::npos) << expected;
+
+    engine->get_root_container()->remove_updatable(&checker);
+    engine->get_root_container()->remove_drawable(&checker);
+    engine->set_background_task(nullptr);
+}
+
+TEST_F(Real_Loop, F12WritesAScreenGrabOfTheScreenSize)
+{
+    std::remove("shot.png");
+    Pass_Checker checker(engine);
+    checker.stop_at = 40;
+    checker.f12_at = 30;
+    engine->get_root_container()->add_updatable(&checker, 0);
+    engine->get_root_container()->add_drawable(&checker, 0);
+    engine->run();
+    engine->get_root_container()->remove_updatable(&checker);
+    engine->get_root_container()->remove_drawable(&checker);
+
+    PALETTE palette;
+    BITMAP *shot = load_bitmap("shot.png", palette);
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(shot->w, SCREEN_W);
+    EXPECT_EQ(shot->h, SCREEN_H);
+    EXPECT_EQ(shot->w, 800);
+    EXPECT_EQ(shot->h, 600);
+    // The grab shows the frame the drawable painted.
+    int pixel = getpixel(shot, 400, 300);
+    int depth = bitmap_color_depth(shot);
+    EXPECT_GT(getr_depth(depth, pixel), 200);
+    EXPECT_LT(getg_depth(depth, pixel), 50);
+    EXPECT_LT(getb_depth(depth, pixel), 50);
+    destroy_bitmap(shot);
+}
+
+// A background task that drives the cycle counter itself (the 60 Hz
+// interrupt is removed) and writes what happens, in order: P poll,
+// U update, D draw.
+struct Scripted : Drawable, Updatable, Background_Task {
+    explicit Scripted(Engine *engine) : engine(engine)
+    {
+        remove_int(Engine_cycle_incrementor);
+        remove_int(Engine_one_second_timer);
+    }
+
+    void poll() override
+    {
+        ++polls;
+        record('P');
+        if (on_poll) {
+            on_poll(polls);
+        }
+    }
+    void resume() override { ++resumes; }
+    void suspend() override { ++suspends; }
+    bool update() override
+    {
+        ++updates;
+        record('U');
+        if (on_update) {
+            on_update(updates);
+        }
+        return false;
+    }
+    void draw(BITMAP *) override
+    {
+        record('D');
+        catchups += std::to_string(engine->get_catchup());
+    }
+    void record(char c)
+    {
+        if (trace.size() < 200) {
+            trace += c;
+        }
+    }
+    void attach()
+    {
+        engine->set_background_task(this);
+        engine->get_root_container()->add_updatable(this, 0);
+        engine->get_root_container()->add_drawable(this, 0);
+    }
+    void detach()
+    {
+        engine->set_background_task(nullptr);
+        engine->get_root_container()->remove_updatable(this);
+        engine->get_root_container()->remove_drawable(this);
+    }
+    static void due(uint32_t cycles) { Engine_cycle_counter += cycles; }
+
+    Engine *engine;
+    std::function<void(int)> on_poll;
+    std::function<void(int)> on_update;
+    std::string trace;
+    std::string catchups;
+    int polls = 0, updates = 0, resumes = 0, suspends = 0;
+};
+
+TEST_F(Real_Loop, DueCyclesRunBackToBackWithPollsBetweenThem)
+{
+    Scripted s(engine);
+    s.on_poll = [](int n) {
+        if (n == 1) Scripted::due(1);
+        if (n == 2) Scripted::due(3);
+        if (n == 7) Scripted::due(1);
+    };
+    s.on_update = [&](int n) {
+        if (n == 5) engine->stop();
+    };
+    s.attach();
+    engine->run();
+    s.detach();
+    EXPECT_EQ(s.trace, "PUD" "PUPUPUD" "PPPUD");
+    EXPECT_EQ(s.catchups, "131");
+}
+
+TEST_F(Real_Loop, CatchupDropsTheCyclesThatAreDue)
+{
+    Scripted s(engine);
+    s.on_poll = [&](int n) {
+        if (n == 1) Scripted::due(1);
+        if (n == 2) {
+            Scripted::due(3);
+            engine->catchup();
+        }
+        if (n == 3) Scripted::due(1);
+    };
+    s.on_update = [&](int n) {
+        if (n == 2) engine->stop();
+    };
+    s.attach();
+    engine->run();
+    s.detach();
+    EXPECT_EQ(s.trace, "PUD" "PPUD");
+}
+
+TEST_F(Real_Loop, HoldingPStopsUpdatesButNotFrames)
+{
+    Scripted s(engine);
+    Timer *timer = engine->get_timer_factory()->create_timer();
+    timer->set(20);  // expires after one cycle, stops in the next
+    bool expired_after_pause = false;
+    s.on_poll = [&](int n) {
+        Scripted::due(1);
+        if (n == 1) key[KEY_P] = 1;
+        if (n == 2) key[KEY_P] = 0;
+        if (n == 3) expired_after_pause = timer->expired();
+    };
+    s.on_update = [&](int n) {
+        if (n == 2) engine->stop();
+    };
+    s.attach();
+    engine->run();
+    s.detach();
+    // The pause is read once per pass, after the cycles: the second pass
+    // runs paused, the third no longer. The paused cycle did not count
+    // the timer down.
+    EXPECT_EQ(s.trace, "PUD" "PD" "PUD");
+    EXPECT_TRUE(expired_after_pause);
+    EXPECT_TRUE(timer->stopped());
+    delete timer;
+}
+
+TEST_F(Real_Loop, ExitChordEndsTheLoopAfterThisPassesFrame)
+{
+    Scripted s(engine);
+    s.on_poll = [&](int n) {
+        if (n == 1) {
+            Scripted::due(1);
+            for (int code : Engine_exit_chord) {
+                key[code] = 1;
+            }
+        }
+    };
+    s.attach();
+    engine->run();
+    s.detach();
+    for (int code : Engine_exit_chord) {
+        key[code] = 0;
+    }
+    EXPECT_EQ(s.trace, "PUD");
+    EXPECT_NE(log().find("Backdoor exit!"), std::string::npos);
+    // Before the first whole second there is no rate to report.
+    EXPECT_NE(log().find("Average FPS: 0\n"), std::string::npos);
+}
+
+TEST_F(Real_Loop, TaskChangesDuringTheLoopTakeEffectAtOnce)
+{
+    Scripted first(engine), second(engine);
+    first.on_poll = [](int n) {
+        if (n == 1) Scripted::due(1);
+    };
+    second.on_poll = [](int n) {
+        if (n == 1) Scripted::due(1);
+    };
+    first.on_update = [&](int n) {
+        if (n == 1) engine->set_background_task(&second);
+        if (n == 2) engine->stop();
+    };
+    engine->get_root_container()->add_updatable(&first, 0);
+    engine->set_background_task(&first);
+    engine->run();
+    engine->get_root_container()->remove_updatable(&first);
+
+    EXPECT_EQ(first.polls, 1);
+    EXPECT_EQ(second.polls, 1);
+    EXPECT_EQ(first.resumes, 1);
+    EXPECT_EQ(first.suspends, 0);
+    EXPECT_EQ(second.resumes, 0);
+    EXPECT_EQ(second.suspends, 1);
+
+    // A null task restores the do-nothing one.
+    engine->set_background_task(nullptr);
+    engine->poll_background_task();
+    EXPECT_EQ(second.polls, 1);
+}
+
+TEST(Animation, PageFlippingWithoutASecondVideoPageFallsBackToDoubleBuffering)
+{
+    std::string dir = engine_test::enter_scratch_dir();
+    ASSERT_EQ(allegro_init(), 0);
+    Engine *engine = Engine::get_instance();
+    engine->set_graphics_mode(800, 600, 16, false);
+    engine->set_animation_mode(Engine::page_flipping, true, true);
+    std::string text = read_file(dir + "/marvo.log");
+    if (engine->animation_method == Engine::double_buffering) {
+        EXPECT_NE(text.find("Using double buffering"), std::string::npos);
+        EXPECT_NE(text.find("Vsync is enabled"), std::string::npos);
+        EXPECT_EQ(text.find("Using page flipping"), std::string::npos);
+    } else {
+        EXPECT_NE(text.find("Using page flipping"), std::string::npos);
+        EXPECT_EQ(text.find("Vsync is"), std::string::npos);
+    }
+    EXPECT_TRUE(engine->use_vram);
+    delete engine;
+}
+
+TEST(Statistics, SecondsCloseWithTheFramesDrawnInThem)
+{
+    ASSERT_EQ(allegro_init(), 0);
+    Engine *engine = Engine::get_instance();
+    remove_int(Engine_one_second_timer);
+    remove_int(Engine_cycle_incrementor);
+
+    Engine_frame_counter = 0;
+    Engine_total_frames = 0;
+    Engine_seconds = 0;
+    Engine_idle_seconds = 0;
+    EXPECT_EQ(engine->get_average_frames_per_second(), 0.0);
+    const uint32_t frames[] = {60, 59, 60, 60, 60, 60};
+    for (uint32_t f : frames) {
+        Engine_frame_counter = f;
+        Engine_one_second_timer();
+    }
+    EXPECT_EQ(Engine_frame_counter.load(), 0u);
+    EXPECT_EQ(engine->get_frames_per_second(), 60);
+    EXPECT_EQ(engine->elapsed_seconds(), 6);
+    EXPECT_EQ(engine->get_idle_timer(), 6);
+    EXPECT_DOUBLE_EQ(engine->get_average_frames_per_second(), 359.0 / 6.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", engine->get_average_frames_per_second());
+    EXPECT_STREQ(text, "59.8333");
+
+    // Any key event, press or release, and mouse events with flags reset
+    // the idle time; a mouse event without flags does not.
+    Engine_mouse_callback(0);
+    EXPECT_EQ(engine->get_idle_timer(), 6);
+    Engine_mouse_callback(1);
+    EXPECT_EQ(engine->get_idle_timer(), 0);
+    Engine_one_second_timer();
+    Engine_keyboard_callback(0x80 | KEY_A);
+    EXPECT_EQ(engine->get_idle_timer(), 0);
+    Engine_one_second_timer();
+    engine->reset_idle_timer();
+    EXPECT_EQ(engine->get_idle_timer(), 0);
+
+    engine->set_infinite_mouse_x(-7);
+    engine->set_infinite_mouse_y(9);
+    EXPECT_EQ(engine->get_infinite_mouse_x(), -7);
+    EXPECT_EQ(engine->get_infinite_mouse_y(), 9);
+    EXPECT_EQ(engine->updates_per_second(), 60);
+    EXPECT_EQ(Engine::get_instance(), engine);
+    delete engine;
+}
+
+std::string graphics_mode_error(Engine *engine, int size, int depth)
+{
+    try {
+        engine->set_graphics_mode(size, size, depth, false);
+    } catch (const InitError &e) {
+        return e.error_string();
+    }
+    return "no InitError";
+}
+
+TEST(StartUp, AGraphicsModeThatCannotBeSetRaisesInitError)
+{
+    std::string dir = engine_test::enter_scratch_dir();
+    ASSERT_EQ(allegro_init(), 0);
+    Engine *engine = Engine::get_instance();
+
+    // A failing depth other than 16 raises at once, without a retry.
+    EXPECT_EQ(graphics_mode_error(engine, 800, 12).rfind("Could not change graphics mode: ", 0), 0u);
+    EXPECT_EQ(read_file(dir + "/marvo.log").find("Trying 15 BPP"), std::string::npos);
+
+#ifndef __SANITIZE_ADDRESS__
+    // A screen too large for memory fails at 16 and at 15 bits. (The
+    // address sanitizer aborts on the library's oversized allocation.)
+    EXPECT_EQ(graphics_mode_error(engine, 100000, 16).rfind("Could not change graphics mode: ", 0), 0u);
+    EXPECT_NE(read_file(dir + "/marvo.log").find("Trying 15 BPP color depth, 16 BPP failed: "),
+              std::string::npos);
+#endif
+    EXPECT_EQ(read_file(dir + "/marvo.log").find("Graphics driver: "), std::string::npos);
+
+    engine->set_graphics_mode(640, 480, 16, false);
+    std::string log = read_file(dir + "/marvo.log");
+    EXPECT_NE(log.find("Graphics driver: "), std::string::npos);
+    EXPECT_NE(log.find("Description: "), std::string::npos);
+    EXPECT_EQ(SCREEN_W, 640);
+    delete engine;
+}
+
+} // namespace
