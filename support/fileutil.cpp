@@ -460,13 +460,13 @@ Config_Section_Impl::~Config_Section_Impl() {
     }
     // One setting per key, the last value set, in the order first set.
     std::vector<Setting> settings;
-    for (const auto& [key, value] : changes_) {
+    for (const auto& change : changes_) {
         auto same = std::find_if(settings.begin(), settings.end(),
-                                 [&](const Setting& s) { return same_name(s.key, key); });
+                                 [&](const Setting& s) { return same_name(s.key, change.first); });
         if (same == settings.end()) {
-            settings.push_back({key, value});
+            settings.push_back({change.first, change.second});
         } else {
-            same->value = value;
+            same->value = change.second;
         }
     }
     document_->write_back(section_, settings);
