@@ -76,6 +76,7 @@ TEST_F(Outlined, AntialiasedEdgesBlendBetweenOutlineAndForeground) {
     FONT* f = load_ttf_font(TEST_FONT, 20, TTF_SMOOTH_FULL);
     ASSERT_NE(f, nullptr);
     BITMAP* bmp = outlined(f, "Smooth", white, red);
+    save_bitmap((views_test::output_dir() + "/outline_smooth.png").c_str(), bmp, nullptr);
     std::set<int> seen;
     for (int y = 0; y < bmp->h; ++y)
         for (int x = 0; x < bmp->w; ++x)
