@@ -4,6 +4,7 @@
 
 #include <allegro.h>
 
+#include <functional>
 #include <list>
 #include <string>
 #include <vector>
@@ -127,6 +128,11 @@ protected:
     // The view at position pos of the on-screen rows (null beyond the end).
     Text_VC* onscreen_view_at(unsigned pos) const;
     void recolour_selected_view(bool selected);
+    // Row i of the on-screen rows to its place in the left or right hide.
+    void move_row_away(Text_VC* view, int i, bool to_left, int ms);
+    // For the layouts: twice the visible rows, all clipped to the band.
+    void make_row_views(const std::function<Text_VC*()>& make_view, int clip_x1, int clip_y1, int clip_x2,
+                        int clip_y2);
 
     enum State { HIDDEN = 0, READY = 1, SCROLLING = 2, HIDING = 3, UNHIDING = 4 };
     enum Action { NONE = 0, LINE_UP = 1, LINE_DOWN = 2, PAGE_UP = 3, PAGE_DOWN = 4, MOUSE_UP = 5, MOUSE_DOWN = 6 };
