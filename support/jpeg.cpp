@@ -236,9 +236,9 @@ void put_colour_unit(BITMAP *bmp, const Pixel_Layout &layout, const Unit_Blocks 
     const int chroma_row = (r * 8 / unit_h) * 8;
     for (int c = 0; c < w; ++c) {
       const int block = (r >> 3) * across + (c >> 3);
-      const int luma = u.luma[block][(r & 7) * 8 + (c & 7)];
+      const int luma = clamp_sample(u.luma[block][(r & 7) * 8 + (c & 7)]);
       const int ci = chroma_row + c * 8 / unit_w;
-      const double cb = u.cb[ci] - 128, cr = u.cr[ci] - 128;
+      const double cb = clamp_sample(u.cb[ci]) - 128, cr = clamp_sample(u.cr[ci]) - 128;
       put_colour(line + 3 * c, layout, luma, 1.402 * cr, 0.34414 * cb, 0.71414 * cr, 1.772 * cb);
     }
   }
@@ -259,18 +259,22 @@ void put_grey_unit(BITMAP *bmp, const Pixel_Layout &layout, const std::int32_t *
 }
 
 // After a row of units when a DRI segment was present: the rest of the
-// current byte and the restart marker are passed over.
+// current byte and the restart marker are passed over. When damaged data
+// left the reader short of the marker, it goes on after the next marker, so
+// that the rows below still decode.
 void restart(Jpg_Decoder &d) {
   consume(d, d.bit_count & 7);
-  if (d.bit_count == 0 && d.blocked) {
-    d.blocked = false;
-    d.pos += 2;
-    return;
+  if (d.bit_count != 0 || !d.blocked) {
+    d.bits = 0;
+    d.bit_count = 0;
+    while (d.end - d.pos >= 2 && !(d.pos[0] == 0xFF && d.pos[1] >= 0xD0 && d.pos[1] <= 0xD7)) ++d.pos;
+    if (d.end - d.pos < 2) {
+      d.pos = d.end;
+      return;
+    }
   }
-  for (int i = 0; i < 2; ++i) {
-    need_bits(d, 8);
-    consume(d, 8);
-  }
+  d.blocked = false;
+  d.pos += 2;
 }
 
 // Decodes the scan into bmp. False when the data ran out before the end.
@@ -543,11 +547,29 @@ int huffman_decode(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
   return huffman_decode_slow(d, t);
 }
 
+namespace {
+
+// The mark of a block whose Huffman code did not match.
+int put_x(std::int32_t *block) {
+  std::memset(block, 0, 64 * sizeof *block);
+  for (int i = 0; i < 8; ++i) {
+    block[i * 8 + i] = 255;
+    block[i * 8 + 7 - i] = 255;
+  }
+  return 1;
+}
+
+}  // namespace
+
 int decode_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table, int quant_table,
                  std::int32_t *prediction) {
   std::memset(block, 0, 64 * sizeof *block);
-  const int size = huffman_decode(d, d.huffman[dc_table & 1]) & 15;
-  const int diff = receive_extend(d, size);
+  // A DC code that does not match makes an X like an AC one; at the fill
+  // bits before a restart marker the block stays flat rather than reading
+  // through the marker.
+  const int dc_symbol = huffman_decode(d, d.huffman[dc_table & 1]);
+  if (dc_symbol == -1) return put_x(block);
+  const int diff = dc_symbol == -2 ? 0 : receive_extend(d, dc_symbol & 15);
   *prediction = static_cast<std::int32_t>(static_cast<std::uint32_t>(*prediction) +
                                           static_cast<std::uint32_t>(diff));
   block[0] = *prediction;
@@ -556,14 +578,7 @@ int decode_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table
   for (int k = 1; k < 64;) {
     const int symbol = huffman_decode(d, ac);
     if (symbol == -2) break;
-    if (symbol == -1) {
-      std::memset(block, 0, 64 * sizeof *block);
-      for (int i = 0; i < 8; ++i) {
-        block[i * 8 + i] = 255;
-        block[i * 8 + 7 - i] = 255;
-      }
-      return 1;
-    }
+    if (symbol == -1) return put_x(block);
     const int run = symbol >> 4;
     const int value = receive_extend(d, symbol & 15);
     if (symbol == 0x00) break;

@@ -1,0 +1,467 @@
+// The JPEG loader against libjpeg: pictures are encoded from known pixels
+// with libjpeg and our decoding is compared with libjpeg's own.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/jpeg.h"
+
+#include <jpeglib.h>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Picture {
+  int width = 64, height = 48;
+  int components = 3;
+  int h_samp = 1, v_samp = 1;
+  bool restart_each_row = false;
+  bool optimise = false;
+  bool progressive = false;
+  bool jfif = true;
+  int quality = 75;
+  Bytes app1;  // payload of an APP1 segment, when not empty
+};
+
+// Smooth shading with some edges, so that blocks carry AC coefficients.
+unsigned char sample(int x, int y, int channel) {
+  const int base = channel == 0 ? x * 5 + y * 2 : channel == 1 ? 255 - y * 4 + x : x * y / 3;
+  const int edge = ((x / 5 + y / 7) % 3 == 0) ? 60 : 0;
+  return static_cast<unsigned char>((base + edge) & 255);
+}
+
+Bytes encode(const Picture &p) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char *out = nullptr;
+  unsigned long out_size = 0;
+  jpeg_mem_dest(&c, &out, &out_size);
+  c.image_width = p.width;
+  c.image_height = p.height;
+  c.input_components = p.components;
+  c.in_color_space = p.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, p.quality, TRUE);
+  c.write_JFIF_header = p.jfif ? TRUE : FALSE;
+  c.optimize_coding = p.optimise ? TRUE : FALSE;
+  if (p.restart_each_row) c.restart_in_rows = 1;
+  if (p.components == 3) {
+    c.comp_info[0].h_samp_factor = p.h_samp;
+    c.comp_info[0].v_samp_factor = p.v_samp;
+    for (int i = 1; i < 3; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  }
+  if (p.progressive) jpeg_simple_progression(&c);
+  jpeg_start_compress(&c, TRUE);
+  if (!p.app1.empty()) jpeg_write_marker(&c, JPEG_APP0 + 1, p.app1.data(), p.app1.size());
+  std::vector<unsigned char> row(p.width * p.components);
+  while (c.next_scanline < c.image_height) {
+    const int y = c.next_scanline;
+    for (int x = 0; x < p.width; ++x)
+      for (int ch = 0; ch < p.components; ++ch) row[x * p.components + ch] = sample(x, y, ch);
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&c, rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  Bytes file(out, out + out_size);
+  std::free(out);
+  jpeg_destroy_compress(&c);
+  return file;
+}
+
+// libjpeg's decoding: accurate integer transform, plain upsampling, RGB out.
+Bytes reference(const Bytes &file, int &width, int &height) {
+  jpeg_decompress_struct d;
+  jpeg_error_mgr err;
+  d.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file.data(), file.size());
+  jpeg_read_header(&d, TRUE);
+  d.dct_method = JDCT_ISLOW;
+  d.do_fancy_upsampling = FALSE;
+  d.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&d);
+  width = d.output_width;
+  height = d.output_height;
+  Bytes pixels(static_cast<std::size_t>(width) * height * 3);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW rows[1] = {pixels.data() + static_cast<std::size_t>(d.output_scanline) * width * 3};
+    jpeg_read_scanlines(&d, rows, 1);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+  return pixels;
+}
+
+BITMAP *load(const Bytes &file, RGB *pal = nullptr) { return load_memory_jpg(file.data(), file.size(), pal); }
+
+// Largest difference per channel between bmp and libjpeg's decoding of file,
+// over the rows [from, to).
+int largest_difference(BITMAP *bmp, const Bytes &file, int from = 0, int to = -1) {
+  int w = 0, h = 0;
+  const Bytes want = reference(file, w, h);
+  EXPECT_EQ(bmp->w, w);
+  EXPECT_EQ(bmp->h, h);
+  if (to < 0) to = h;
+  int worst = 0;
+  for (int y = from; y < to; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int c = getpixel(bmp, x, y);
+      const unsigned char *r = &want[(static_cast<std::size_t>(y) * w + x) * 3];
+      worst = std::max({worst, std::abs(getr24(c) - r[0]), std::abs(getg24(c) - r[1]),
+                        std::abs(getb24(c) - r[2])});
+    }
+  return worst;
+}
+
+// Offset of the first segment with the given marker code, or -1.
+long find_marker(const Bytes &file, int code) {
+  std::size_t i = 2;
+  while (i + 3 < file.size() && file[i] == 0xFF) {
+    if (file[i + 1] == code) return static_cast<long>(i);
+    if (file[i + 1] == 0xDA) return -1;
+    i += 2 + ((file[i + 2] << 8) | file[i + 3]);
+  }
+  return -1;
+}
+
+class Jpeg : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    install_allegro(SYSTEM_NONE, &errno, atexit);
+    set_color_depth(24);  // keep the loader's own 24-bit bitmap
+  }
+};
+
+// ---- decoding like libjpeg ------------------------------------------------
+
+struct Layout_Case {
+  const char *name;
+  Picture picture;
+};
+
+void PrintTo(const Layout_Case &c, std::ostream *out) { *out << c.name; }
+
+class Jpeg_Layout : public Jpeg, public ::testing::WithParamInterface<Layout_Case> {};
+
+TEST_P(Jpeg_Layout, MatchesLibjpegWithinTwo) {
+  const Bytes file = encode(GetParam().picture);
+  BITMAP *bmp = load(file);
+  ASSERT_NE(bmp, nullptr);
+  EXPECT_EQ(bitmap_color_depth(bmp), 24);
+  EXPECT_LE(largest_difference(bmp, file), 2);
+  destroy_bitmap(bmp);
+}
+
+Picture picture(int w, int h, int components, int hs, int vs, bool restart = false) {
+  Picture p;
+  p.width = w;
+  p.height = h;
+  p.components = components;
+  p.h_samp = hs;
+  p.v_samp = vs;
+  p.restart_each_row = restart;
+  return p;
+}
+
+Picture tuned(Picture p, int quality, bool optimise) {
+  p.quality = quality;
+  p.optimise = optimise;
+  return p;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, Jpeg_Layout,
+    ::testing::Values(
+        Layout_Case{"Grey", picture(64, 48, 1, 1, 1)},
+        Layout_Case{"GreyOddSize", picture(61, 35, 1, 1, 1)},
+        Layout_Case{"Colour444", picture(64, 48, 3, 1, 1)},
+        Layout_Case{"Colour444OddSize", picture(45, 23, 3, 1, 1)},
+        Layout_Case{"Colour2x1", picture(64, 48, 3, 2, 1)},
+        Layout_Case{"Colour2x1OddSize", picture(53, 19, 3, 2, 1)},
+        Layout_Case{"Colour2x2", picture(64, 48, 3, 2, 2)},
+        Layout_Case{"Colour2x2OddSize", picture(71, 41, 3, 2, 2)},
+        Layout_Case{"OnePixel", picture(1, 1, 3, 2, 2)},
+        Layout_Case{"GreyRestartEachRow", picture(61, 35, 1, 1, 1, true)},
+        Layout_Case{"Colour444RestartEachRow", picture(45, 23, 3, 1, 1, true)},
+        Layout_Case{"Colour2x1RestartEachRow", picture(53, 19, 3, 2, 1, true)},
+        Layout_Case{"Colour2x2RestartEachRow", picture(150, 70, 3, 2, 2, true)},
+        Layout_Case{"OptimisedTablesBestQuality", tuned(picture(80, 64, 3, 2, 2), 100, true)},
+        Layout_Case{"OptimisedTablesLowQuality", tuned(picture(80, 64, 3, 2, 1), 5, true)},
+        Layout_Case{"StandardTablesBestQuality", tuned(picture(80, 64, 1, 1, 1), 100, false)}),
+    [](const ::testing::TestParamInfo<Layout_Case> &info) { return std::string(info.param.name); });
+
+TEST_F(Jpeg, FileLoadsLikeMemoryAndFillsThe332Palette) {
+  const Bytes file = encode(picture(40, 30, 3, 2, 2));
+  const std::string path = std::string(MARVO_BINARY_DIR) + "/test_jpeg_" + std::to_string(getpid()) + ".jpg";
+  FILE *f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(file.data(), 1, file.size(), f);
+  std::fclose(f);
+  PALETTE pal, want;
+  std::memset(pal, 0x3F, sizeof pal);
+  BITMAP *bmp = load_jpg(path.c_str(), pal);
+  std::remove(path.c_str());
+  ASSERT_NE(bmp, nullptr);
+  EXPECT_LE(largest_difference(bmp, file), 2);
+  generate_332_palette(want);
+  for (int i = 0; i < PAL_SIZE; ++i) {
+    EXPECT_EQ(pal[i].r, want[i].r) << i;
+    EXPECT_EQ(pal[i].g, want[i].g) << i;
+    EXPECT_EQ(pal[i].b, want[i].b) << i;
+  }
+  destroy_bitmap(bmp);
+  EXPECT_EQ(load_jpg(path.c_str(), nullptr), nullptr);  // gone
+}
+
+TEST_F(Jpeg, ConvertsToTheRequestedColourDepth) {
+  set_color_depth(16);
+  set_color_conversion(COLORCONV_TOTAL);
+  const Bytes file = encode(picture(24, 16, 3, 1, 1));
+  BITMAP *bmp = load(file);
+  ASSERT_NE(bmp, nullptr);
+  EXPECT_EQ(bitmap_color_depth(bmp), 16);
+  destroy_bitmap(bmp);
+}
+
+// ---- rejected files -------------------------------------------------------
+
+TEST_F(Jpeg, RejectsWhatABaselineJfifFileDoesNotCarry) {
+  Picture exif = picture(16, 16, 3, 1, 1);
+  exif.app1 = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42};
+  EXPECT_EQ(load(encode(exif)), nullptr) << "APP1";
+
+  Picture progressive = picture(16, 16, 3, 1, 1);
+  progressive.progressive = true;
+  EXPECT_EQ(load(encode(progressive)), nullptr) << "SOF2";
+
+  Bytes rst = encode(picture(16, 16, 3, 1, 1));
+  const long sos = find_marker(rst, 0xDA);
+  ASSERT_GT(sos, 0);
+  const unsigned char marker[] = {0xFF, 0xD0};
+  rst.insert(rst.begin() + sos, marker, marker + 2);
+  EXPECT_EQ(load(rst), nullptr) << "RST before the scan";
+
+  Picture no_jfif = picture(16, 16, 1, 1, 1);
+  no_jfif.jfif = false;
+  EXPECT_EQ(load(encode(no_jfif)), nullptr) << "no APP0";
+
+  EXPECT_EQ(load(Bytes{}), nullptr) << "empty";
+  EXPECT_EQ(load_jpg("/nonexistent/picture.jpg", nullptr), nullptr);
+}
+
+// Patches one byte of a segment (offset counted from its 0xFF) and expects
+// the file to be refused.
+void expect_rejected_with(int marker, int offset, unsigned char value, const char *what) {
+  Bytes file = encode(picture(16, 16, 3, 2, 2));
+  const long at = find_marker(file, marker);
+  ASSERT_GT(at, 0) << what;
+  file[at + offset] = value;
+  BITMAP *bmp = load(file);
+  EXPECT_EQ(bmp, nullptr) << what;
+  if (bmp) destroy_bitmap(bmp);
+}
+
+TEST_F(Jpeg, RejectsBadHeaderFields) {
+  expect_rejected_with(0xE0, 9, 2, "JFIF major version 2");
+  expect_rejected_with(0xE0, 4, 'X', "not JFIF");
+  expect_rejected_with(0xC0, 4, 12, "12-bit precision");
+  expect_rejected_with(0xDB, 4, 0x10, "16-bit quantisation table");
+  expect_rejected_with(0xDB, 4, 0x02, "quantisation table 2");
+  expect_rejected_with(0xC0, 12, 2, "component 1 names quantisation table 2");
+  expect_rejected_with(0xC0, 5, 0x50, "height above 16384");
+  expect_rejected_with(0xDA, 4, 2, "scan of 2 components");
+  expect_rejected_with(0xDA, 5, 4, "scan component id 4");
+  expect_rejected_with(0xDA, 6, 0x20, "DC table 2");
+  expect_rejected_with(0xDA, 6, 0x02, "AC table 2");
+}
+
+TEST_F(Jpeg, RefusesZeroAndOversizedDimensions) {
+  for (int side : {0, 16385, 65535}) {
+    Bytes file = encode(picture(16, 16, 1, 1, 1));
+    const long sof = find_marker(file, 0xC0);
+    file[sof + 5] = static_cast<unsigned char>(side >> 8);
+    file[sof + 6] = static_cast<unsigned char>(side);
+    EXPECT_EQ(load(file), nullptr) << side;
+  }
+}
+
+// ---- damaged scans ----------------------------------------------------------
+
+TEST_F(Jpeg, CorruptBlockShowsAnXAndLaterRowsStillDecode) {
+  Picture p = picture(64, 40, 1, 1, 1, true);
+  const Bytes good = encode(p);
+  Bytes bad = good;
+  // Row of units 2 lies between the second and third restart markers; fill
+  // its middle with one bits, which no code of libjpeg's tables matches.
+  std::vector<std::size_t> markers;
+  const std::size_t scan = find_marker(good, 0xDA);
+  for (std::size_t i = scan; i + 1 < good.size(); ++i)
+    if (good[i] == 0xFF && good[i + 1] >= 0xD0 && good[i + 1] <= 0xD7) markers.push_back(i);
+  ASSERT_GE(markers.size(), 3u);
+  const std::size_t from = markers[1] + 2, to = markers[2];
+  ASSERT_GT(to - from, 24u);
+  for (std::size_t i = from + (to - from) / 2 - 10, n = 0; n < 10; ++n, i += 2) {
+    bad[i] = 0xFF;
+    bad[i + 1] = 0x00;
+  }
+  BITMAP *bmp = load(bad);
+  ASSERT_NE(bmp, nullptr);
+  bool found = false;
+  for (int bx = 0; bx < 64 && !found; bx += 8) {
+    bool x_shape = true;
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; ++c) {
+        const int want = (r == c || r == 7 - c) ? 255 : 0;
+        x_shape = x_shape && getr24(getpixel(bmp, bx + c, 16 + r)) == want;
+      }
+    found = x_shape;
+  }
+  EXPECT_TRUE(found) << "no X in row of units 2";
+  EXPECT_LE(largest_difference(bmp, good, 0, 16), 2);
+  EXPECT_LE(largest_difference(bmp, good, 24, 40), 2);
+  destroy_bitmap(bmp);
+}
+
+TEST_F(Jpeg, TruncatedFilesNeverReadPastTheData) {
+  const Bytes file = encode(picture(48, 32, 3, 2, 2));
+  const long scan = find_marker(file, 0xDA);
+  for (std::size_t n = 1; n < file.size(); ++n) {
+    // An exact-size copy lets the sanitizer build catch any read past it.
+    std::vector<unsigned char> cut(file.begin(), file.begin() + n);
+    BITMAP *bmp = load_memory_jpg(cut.data(), n, nullptr);
+    if (static_cast<long>(n) <= scan + 13) {
+      EXPECT_EQ(bmp, nullptr) << "header cut at " << n;
+    } else {
+      ASSERT_NE(bmp, nullptr) << "scan cut at " << n;
+      if (n < file.size() / 2) {
+        EXPECT_EQ(getpixel(bmp, 47, 31), 0) << "undecoded part is black";
+      }
+    }
+    if (bmp) destroy_bitmap(bmp);
+  }
+}
+
+// A DHT segment whose counts add up to more than 256 codes.
+TEST_F(Jpeg, OverfullHuffmanTableStaysInsideTheTable) {
+  Bytes file = encode(picture(16, 16, 1, 1, 1));
+  const long dht = find_marker(file, 0xC4);
+  Bytes segment = {0xFF, 0xC4, 0, 0, 0x10};
+  for (int i = 0; i < 16; ++i) segment.push_back(i < 8 ? 0 : 100);
+  for (int i = 0; i < 800; ++i) segment.push_back(static_cast<unsigned char>(i));
+  const std::size_t length = segment.size() - 2;
+  segment[2] = static_cast<unsigned char>(length >> 8);
+  segment[3] = static_cast<unsigned char>(length);
+  file.insert(file.begin() + dht, segment.begin(), segment.end());
+  BITMAP *bmp = load(file);  // the file's own tables come later and replace it
+  ASSERT_NE(bmp, nullptr);
+  EXPECT_LE(largest_difference(bmp, encode(picture(16, 16, 1, 1, 1))), 2);
+  destroy_bitmap(bmp);
+}
+
+// ---- Huffman decoding -------------------------------------------------------
+
+// The plain search: one bit more per length, first entry of that length
+// whose code equals the bits read.
+int search(const Jpg_Huffman_Table &t, const Bytes &data, std::size_t &bit) {
+  int code = 0;
+  for (int len = 1; len <= 16; ++len) {
+    code = (code << 1) | ((data[bit / 8] >> (7 - bit % 8)) & 1);
+    ++bit;
+    for (int i = 0; i < 256; ++i) {
+      const Jpg_Huffman_Entry &e = t.entry[i];
+      if (e.length < len) continue;
+      if (e.length > len) break;
+      if (e.code == code) return e.value;
+    }
+  }
+  return -1;
+}
+
+TEST(Jpeg_Huffman, LookupGivesTheSameSymbolsAsTheSearch) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    // Random counts, sometimes more codes than lengths can hold.
+    Bytes dht = {0xC4, 0, 0, static_cast<unsigned char>(round & 1 ? 0x11 : 0x00)};
+    std::size_t total = 0;
+    for (int len = 1; len <= 16; ++len) {
+      const int most = round % 5 == 0 ? 40 : (len < 4 ? 2 : 12);
+      const int n = static_cast<int>(random() % (most + 1));
+      dht.push_back(static_cast<unsigned char>(n));
+      total += n;
+    }
+    for (std::size_t i = 0; i < total; ++i) dht.push_back(static_cast<unsigned char>(random()));
+    dht[1] = static_cast<unsigned char>((dht.size() - 1) >> 8);
+    dht[2] = static_cast<unsigned char>(dht.size() - 1);
+
+    Bytes data(400);
+    for (auto &b : data) b = static_cast<unsigned char>(random() % 0xFF);  // no stuffing
+    data.push_back(0x55);  // ensure 16 bits of look-ahead for the last symbols
+
+    Jpg_Decoder d{};
+    d.start = d.pos = dht.data();
+    d.end = dht.data() + dht.size();
+    ASSERT_EQ(read_dht(d), 0);
+    const Jpg_Huffman_Table &t = d.huffman[(round & 1) ? 3 : 0];
+    d.start = d.pos = data.data();
+    d.end = data.data() + data.size();
+    jpg_start_bits(d);
+    std::size_t bit = 0;
+    while (bit < 8 * 398) {
+      const int want = search(t, data, bit);
+      const int got = huffman_decode(d, t);
+      ASSERT_EQ(got, want) << "round " << round << " bit " << bit;
+    }
+  }
+}
+
+// ---- progress ---------------------------------------------------------------
+
+struct Progress_Log {
+  std::vector<int> rows;
+  int height = -1;
+  void *data = nullptr;
+};
+
+void record(void *data, int rows, int height) {
+  Progress_Log *log = static_cast<Progress_Log *>(data);
+  log->rows.push_back(rows);
+  log->height = height;
+  log->data = data;
+}
+
+TEST_F(Jpeg, ProgressIsReportedOncePerRowOfUnitsAndEndsAtTheHeight) {
+  Progress_Log log;
+  jpg_register_progress_monitor(&log, record);
+  BITMAP *bmp = load(encode(picture(40, 37, 3, 2, 2)));
+  ASSERT_NE(bmp, nullptr);
+  destroy_bitmap(bmp);
+  EXPECT_EQ(log.rows, (std::vector<int>{16, 32, 37}));
+  EXPECT_EQ(log.height, 37);
+  EXPECT_EQ(log.data, &log);
+
+  log.rows.clear();
+  bmp = load(encode(picture(40, 17, 1, 1, 1)));
+  destroy_bitmap(bmp);
+  EXPECT_EQ(log.rows, (std::vector<int>{8, 16, 17}));
+
+  log.rows.clear();
+  jpg_register_progress_monitor(&log, nullptr);
+  bmp = load(encode(picture(40, 37, 3, 2, 2)));
+  ASSERT_NE(bmp, nullptr);
+  destroy_bitmap(bmp);
+  EXPECT_TRUE(log.rows.empty());
+}
+
+}  // namespace
