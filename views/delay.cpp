@@ -7,12 +7,18 @@ Delay_VC::Delay_VC(GameEngine::Engine* engine, Delay_VC_Listener* listener)
 
 Delay_VC::~Delay_VC() { delete timer; }
 
-void Delay_VC::delay(int ms) { timer->set(ms < 0 ? 0u : static_cast<unsigned int>(ms)); }
+void Delay_VC::delay(int ms) {
+    timer->set(ms < 0 ? 0u : static_cast<unsigned int>(ms));
+    armed = true;
+}
 
 bool Delay_VC::update() {
-    // A one-shot timer is expired for one cycle only: one call per delay.
-    if (timer->expired() && listener)
-        listener->delay_vc_expired();
+    // One call per delay: a one-shot timer is expired for one cycle only.
+    if (armed && (timer->expired() || timer->stopped())) {
+        armed = false;  // before the call, which may arm a new delay
+        if (listener)
+            listener->delay_vc_expired();
+    }
     return false;
 }
 

@@ -28,6 +28,10 @@ public:
 private:
     GameEngine::Timer* timer;
     Delay_VC_Listener* listener;
+    // Set by delay, cleared by the call: a delay shorter than one cycle is
+    // due at once and stopped by the timer manager before this view's next
+    // update, so it would otherwise never be reported.
+    bool armed = false;
 };
 
 }  // namespace Marvane
