@@ -91,6 +91,11 @@ public:
 private:
     void parse(Ini_Line& line) const {
         std::string_view content = text_.substr(line.begin, line.content_end - line.begin);
+        size_t skipped = 0;
+        if (line.begin == 0 && content.substr(0, 3) == "\xEF\xBB\xBF") {
+            skipped = 3;  // a UTF-8 mark that Windows editors put before the first line
+            content.remove_prefix(skipped);
+        }
         std::string_view body = trim(content);
         if (body.empty() || body[0] == '#' || body[0] == ';') {
             return;
@@ -112,7 +117,7 @@ private:
         while (value_begin < content.size() && is_blank(content[value_begin])) {
             ++value_begin;
         }
-        line.value_begin = line.begin + value_begin;
+        line.value_begin = line.begin + skipped + value_begin;
         line.value = trim(content.substr(value_begin));
     }
 

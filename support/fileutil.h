@@ -53,8 +53,6 @@ public:
     // A new section object; the caller deletes it.
     Config_Section* get_section(const std::string& section);
 
-    const std::string& get_path() const { return path_; }
-
 private:
     std::string path_;
     // The file as shared by the sections alive now; loaded afresh when the

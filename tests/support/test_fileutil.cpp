@@ -158,6 +158,16 @@ TEST(Config_Read, CrLfLinesReadWithoutTheCarriageReturn) {
     EXPECT_THAT(list_of(*config, "list"), ElementsAre("a", "b"));
 }
 
+TEST(Config_Read, AByteOrderMarkBeforeTheFirstLineIsSkippedAndKept) {
+    Scratch_Dir dir;
+    write_file(dir / "a.cfg", "\xEF\xBB\xBF" "a=0\n[Main]\n");
+    EXPECT_EQ(read_value(dir / "a.cfg", "", "a"), "0");
+    set_value(dir / "a.cfg", "", "a", "1");
+    EXPECT_EQ(read_file(dir / "a.cfg"), "\xEF\xBB\xBF" "a=1\n[Main]\n");
+    write_file(dir / "b.cfg", "\xEF\xBB\xBF[Main]\r\na = 1\r\n");
+    EXPECT_EQ(read_value(dir / "b.cfg", "main", "a"), "1");
+}
+
 TEST(Config_Read, RepeatedSectionsJoinAndTheFirstRepeatedKeyCounts) {
     Scratch_Dir dir;
     write_file(dir / "a.cfg", "[Main]\na = 1\na = 2\n[Other]\na = 3\n[main]\nb = 4\na = 5\n");
