@@ -428,3 +428,19 @@ TEST_F(Generator_Run, HostileCategoriesAndListLinesStayInsideTheOutput)
                                         "galaga \"Galaga\"",
                                         "sf2 \"Nul\0Byte\""s}));
 }
+
+TEST_F(Generator_Run, FiftyMegabyteLineWithoutBlanksIsNoGame)
+{
+    set(Run_Option::Chk_Cat);
+    write_file(root / "catver.ini", "pacman=Maze\n" + std::string(1 << 20, '=') + "\n");
+    std::string list = "Name: Description:\npacman \"Pac-Man\"\n";
+    list.append(50u << 20, 'x');
+    list += "\"\nmrdo \"Mr. Do!\"";  // the last line has no line end
+    write_file(mame / "fixture-listfull.txt", list);
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "mrdo"}));
+    EXPECT_EQ(output("Maze.rom"), crlf({"pacman"}));
+    EXPECT_EQ(output_names(), (Names{"MAME.cfg", "Maze.cfg", "Maze.map", "Maze.rom", "mame.map",
+                                     "mame.rom"}));
+}
