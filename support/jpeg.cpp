@@ -2,6 +2,7 @@
 
 #include <allegro/internal/aintern.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,10 +31,6 @@ struct Natural_Order {
   }
 };
 constexpr Natural_Order natural;
-
-// Dequantised coefficients are held within this bound so that the transform
-// never overflows on damaged data; real pictures stay far below it.
-constexpr std::int64_t COEFFICIENT_LIMIT = 1 << 23;
 
 bool has(const Jpg_Decoder &d, std::size_t bytes) {
   return d.pos <= d.end && static_cast<std::size_t>(d.end - d.pos) >= bytes;
@@ -111,38 +108,44 @@ int huffman_decode_slow(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
 
 // ---- transform -------------------------------------------------------------
 
-constexpr int CONST_BITS = 13;
-constexpr int PASS1_BITS = 2;
+// The accurate integer inverse DCT: 13 fractional bits, 2 extra bits between
+// the passes. The sums are formed in wrapping 32-bit arithmetic: for the
+// coefficients of real 8-bit pictures they never leave the 32-bit range (as
+// in the usual 32-bit builds of this transform), and damaged data merely
+// gives wrong samples instead of undefined behaviour.
+using U32 = std::uint32_t;
 
-// One 1-D pass of the accurate integer inverse DCT over eight values
-// (stride apart); the results are left scaled by 2^13 in out[].
-template <typename T>
-inline void idct_1d(const T *in, int stride, std::int64_t out[8]) {
-  std::int64_t z2 = in[2 * stride], z3 = in[6 * stride];
-  std::int64_t z1 = (z2 + z3) * 4433;
-  const std::int64_t tmp2 = z1 + z3 * -15137;
-  const std::int64_t tmp3 = z1 + z2 * 6270;
-  z2 = in[0];
-  z3 = in[4 * stride];
-  const std::int64_t tmp0 = (z2 + z3) << CONST_BITS;
-  const std::int64_t tmp1 = (z2 - z3) << CONST_BITS;
-  const std::int64_t tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3;
-  const std::int64_t tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
+inline std::int32_t signed32(U32 v) { return static_cast<std::int32_t>(v); }
 
-  std::int64_t o0 = in[7 * stride], o1 = in[5 * stride], o2 = in[3 * stride], o3 = in[stride];
+// One 1-D pass over eight values STRIDE apart; results scaled by 2^13.
+template <int STRIDE>
+inline void idct_1d(const std::int32_t *in, U32 out[8]) {
+  U32 z2 = static_cast<U32>(in[2 * STRIDE]), z3 = static_cast<U32>(in[6 * STRIDE]);
+  U32 z1 = (z2 + z3) * 4433u;
+  const U32 tmp2 = z1 - z3 * 15137u;
+  const U32 tmp3 = z1 + z2 * 6270u;
+  z2 = static_cast<U32>(in[0]);
+  z3 = static_cast<U32>(in[4 * STRIDE]);
+  const U32 tmp0 = (z2 + z3) << 13;
+  const U32 tmp1 = (z2 - z3) << 13;
+  const U32 tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3;
+  const U32 tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
+
+  U32 o0 = static_cast<U32>(in[7 * STRIDE]), o1 = static_cast<U32>(in[5 * STRIDE]);
+  U32 o2 = static_cast<U32>(in[3 * STRIDE]), o3 = static_cast<U32>(in[STRIDE]);
   z1 = o0 + o3;
   z2 = o1 + o2;
   z3 = o0 + o2;
-  std::int64_t z4 = o1 + o3;
-  const std::int64_t z5 = (z3 + z4) * 9633;
-  o0 *= 2446;
-  o1 *= 16819;
-  o2 *= 25172;
-  o3 *= 12299;
-  z1 *= -7373;
-  z2 *= -20995;
-  z3 = z3 * -16069 + z5;
-  z4 = z4 * -3196 + z5;
+  U32 z4 = o1 + o3;
+  const U32 z5 = (z3 + z4) * 9633u;
+  o0 *= 2446u;
+  o1 *= 16819u;
+  o2 *= 25172u;
+  o3 *= 12299u;
+  z1 = 0u - z1 * 7373u;
+  z2 = 0u - z2 * 20995u;
+  z3 = z5 - z3 * 16069u;
+  z4 = z5 - z4 * 3196u;
   o0 += z1 + z3;
   o1 += z2 + z4;
   o2 += z2 + z3;
@@ -158,45 +161,60 @@ inline void idct_1d(const T *in, int stride, std::int64_t out[8]) {
   out[4] = tmp13 - o0;
 }
 
-inline std::int64_t dequantise(std::int32_t coefficient, std::int32_t q) {
-  const std::int64_t v = static_cast<std::int64_t>(coefficient) * q;
-  return v > COEFFICIENT_LIMIT ? COEFFICIENT_LIMIT : (v < -COEFFICIENT_LIMIT ? -COEFFICIENT_LIMIT : v);
+inline int clamp_sample(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+// Row output: ((sum + 2^17) >> 18) + 128, clamped to 0..255 when CLAMP.
+template <bool CLAMP>
+inline std::int32_t row_sample(U32 sum) {
+  const std::int32_t v = (signed32(sum + 0x20000u) >> 18) + 128;
+  return CLAMP ? clamp_sample(v) : v;
 }
 
-// The transform; ac_zero tells that every coefficient but the DC is zero,
-// which makes all 64 samples equal (the same value the passes would give).
-void idct(std::int32_t *block, const std::int32_t *quant, bool ac_zero) {
+// Transforms dequantised coefficients (natural order) in place. ac_zero:
+// every coefficient but the DC is zero, so all 64 samples are equal; rows
+// and columns whose AC terms are all zero likewise give equal values. These
+// shortcuts give exactly what the full passes give.
+template <bool CLAMP>
+void idct_dequantised(std::int32_t *block, bool ac_zero) {
   if (ac_zero) {
-    const std::int64_t dc = dequantise(block[0], quant[0]) << PASS1_BITS;
-    const std::int32_t v =
-        static_cast<std::int32_t>(((dc << CONST_BITS) + (1 << 17)) >> 18) + 128;
+    const std::int32_t v = row_sample<CLAMP>(static_cast<U32>(block[0]) << 15);
     for (int i = 0; i < 64; ++i) block[i] = v;
     return;
   }
-  std::int64_t work[64];
+  std::int32_t work[64];
   for (int c = 0; c < 8; ++c) {
-    std::int64_t in[8];
-    bool odd_zero = true;
-    for (int r = 0; r < 8; ++r) {
-      in[r] = block[r * 8 + c] == 0 ? 0 : dequantise(block[r * 8 + c], quant[r * 8 + c]);
-      if (r > 0 && in[r] != 0) odd_zero = false;
-    }
-    if (odd_zero) {
-      for (int r = 0; r < 8; ++r) work[r * 8 + c] = in[0] << PASS1_BITS;
+    const std::int32_t *in = block + c;
+    if ((in[8] | in[16] | in[24] | in[32] | in[40] | in[48] | in[56]) == 0) {
+      const std::int32_t dc = signed32(static_cast<U32>(in[0]) << 2);
+      for (int r = 0; r < 8; ++r) work[r * 8 + c] = dc;
       continue;
     }
-    std::int64_t out[8];
-    idct_1d(in, 1, out);
-    for (int r = 0; r < 8; ++r)
-      work[r * 8 + c] = (out[r] + (1 << (CONST_BITS - PASS1_BITS - 1))) >> (CONST_BITS - PASS1_BITS);
+    U32 out[8];
+    idct_1d<8>(in, out);
+    for (int r = 0; r < 8; ++r) work[r * 8 + c] = signed32(out[r] + 1024u) >> 11;
   }
   for (int r = 0; r < 8; ++r) {
-    const std::int64_t *row = work + r * 8;
-    std::int64_t out[8];
-    idct_1d(row, 1, out);
-    for (int c = 0; c < 8; ++c)
-      block[r * 8 + c] = static_cast<std::int32_t>((out[c] + 0x20000) >> 18) + 128;
+    const std::int32_t *row = work + r * 8;
+    std::int32_t *dst = block + r * 8;
+    if ((row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
+      const std::int32_t v = row_sample<CLAMP>(static_cast<U32>(row[0]) << 13);
+      for (int c = 0; c < 8; ++c) dst[c] = v;
+      continue;
+    }
+    U32 out[8];
+    idct_1d<1>(row, out);
+    for (int c = 0; c < 8; ++c) dst[c] = row_sample<CLAMP>(out[c]);
   }
+}
+
+// Dequantised coefficients are held within this bound (real pictures stay
+// far below it), so that a runaway DC prediction cannot overflow.
+constexpr std::int64_t COEFFICIENT_LIMIT = 1 << 23;
+
+inline std::int32_t dequantise(std::int32_t coefficient, std::int32_t q) {
+  const std::int64_t v = static_cast<std::int64_t>(coefficient) * q;
+  return static_cast<std::int32_t>(v > COEFFICIENT_LIMIT ? COEFFICIENT_LIMIT
+                                                        : (v < -COEFFICIENT_LIMIT ? -COEFFICIENT_LIMIT : v));
 }
 
 // ---- output ----------------------------------------------------------------
@@ -205,41 +223,83 @@ struct Pixel_Layout {
   int red, green, blue;  // byte offsets within a 24-bit pixel
 };
 
-inline int clamp_sample(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+// Colour conversion: red = Y + 1.402 Cr', green = Y - 0.34414 Cb' -
+// 0.71414 Cr', blue = Y + 1.772 Cb' in double precision, each cut toward
+// zero and clamped. With samples of 0..255 the double result is never within
+// rounding distance of an integer except where the exact value is one, so
+// Y + floor(offset) gives the same bytes; the few chroma pairs that make the
+// green offset an exact integer are worked out in double as written.
+struct Colour_Tables {
+  std::int16_t red[256], blue[256];   // floor(1.402 Cr'), floor(1.772 Cb')
+  std::int32_t green_cb[256], green_cr[256];  // 34414 Cb', 71414 Cr'
+  std::uint8_t clip[768];             // clip[v + 256] = v clamped to 0..255
+  Colour_Tables() {
+    for (int i = 0; i < 256; ++i) {
+      red[i] = static_cast<std::int16_t>(std::floor(1.402 * (i - 128)));
+      blue[i] = static_cast<std::int16_t>(std::floor(1.772 * (i - 128)));
+      green_cb[i] = 34414 * (i - 128);
+      green_cr[i] = 71414 * (i - 128);
+    }
+    for (int i = 0; i < 768; ++i) clip[i] = static_cast<std::uint8_t>(clamp_sample(i - 256));
+  }
+};
 
-// Colour conversion in double precision; each result is cut toward zero and
-// clamped.
-inline void put_colour(std::uint8_t *p, const Pixel_Layout &layout, int y, double cr_red,
-                       double cb_green, double cr_green, double cb_blue) {
-  const double luma = y;
-  p[layout.red] = static_cast<std::uint8_t>(clamp_sample(static_cast<int>(luma + cr_red)));
-  p[layout.green] = static_cast<std::uint8_t>(clamp_sample(static_cast<int>(luma - cb_green - cr_green)));
-  p[layout.blue] = static_cast<std::uint8_t>(clamp_sample(static_cast<int>(luma + cb_blue)));
+const Colour_Tables &colour_tables() {
+  static const Colour_Tables tables;
+  return tables;
 }
 
+inline void put_colour_exact(std::uint8_t *p, const Pixel_Layout &layout, int y, int cb, int cr) {
+  const double luma = y, b = cb - 128, r = cr - 128;
+  p[layout.red] = static_cast<std::uint8_t>(clamp_sample(static_cast<int>(luma + 1.402 * r)));
+  p[layout.green] =
+      static_cast<std::uint8_t>(clamp_sample(static_cast<int>(luma - 0.34414 * b - 0.71414 * r)));
+  p[layout.blue] = static_cast<std::uint8_t>(clamp_sample(static_cast<int>(luma + 1.772 * b)));
+}
+
+// Samples of one unit, already clamped to 0..255.
 struct Unit_Blocks {
   std::int32_t luma[4][64];
   std::int32_t cb[64];
   std::int32_t cr[64];
 };
 
-// Writes one unit at (x, y): `across` luma blocks wide, `down` high, the
-// chroma blocks spread over the whole unit. Pixels outside the bitmap are
-// dropped.
-void put_colour_unit(BITMAP *bmp, const Pixel_Layout &layout, const Unit_Blocks &u, int x, int y,
-                     int across, int down) {
-  const int unit_w = 8 * across, unit_h = 8 * down;
-  const int w = (bmp->w - x < unit_w) ? bmp->w - x : unit_w;
-  const int h = (bmp->h - y < unit_h) ? bmp->h - y : unit_h;
+// Writes one unit at (x, y): ACROSS luma blocks wide, DOWN high, the chroma
+// blocks spread over the whole unit. Pixels outside the bitmap are dropped.
+template <int ACROSS, int DOWN>
+void put_colour_unit(BITMAP *bmp, const Pixel_Layout &layout, const Unit_Blocks &u, int x, int y) {
+  constexpr int UNIT_W = 8 * ACROSS, UNIT_H = 8 * DOWN;
+  const Colour_Tables &t = colour_tables();
+  // Offsets per chroma sample; `exact` marks the pairs worked out in double.
+  std::int32_t red[64], green[64], blue[64];
+  std::uint8_t cb[64], cr[64];
+  bool exact = false;
+  for (int i = 0; i < 64; ++i) {
+    cb[i] = static_cast<std::uint8_t>(u.cb[i]);
+    cr[i] = static_cast<std::uint8_t>(u.cr[i]);
+    red[i] = t.red[cr[i]] + 256;
+    blue[i] = t.blue[cb[i]] + 256;
+    // floor(-(34414 Cb' + 71414 Cr') / 100000), kept positive for the division.
+    const std::int32_t n = 20000000 - t.green_cb[cb[i]] - t.green_cr[cr[i]];
+    green[i] = n / 100000 - 200 + 256;
+    exact = exact || (n % 100000 == 0 && n != 20000000);
+  }
+  const int w = (bmp->w - x < UNIT_W) ? bmp->w - x : UNIT_W;
+  const int h = (bmp->h - y < UNIT_H) ? bmp->h - y : UNIT_H;
   for (int r = 0; r < h; ++r) {
-    std::uint8_t *line = bmp->line[y + r] + 3 * x;
-    const int chroma_row = (r * 8 / unit_h) * 8;
-    for (int c = 0; c < w; ++c) {
-      const int block = (r >> 3) * across + (c >> 3);
-      const int luma = clamp_sample(u.luma[block][(r & 7) * 8 + (c & 7)]);
-      const int ci = chroma_row + c * 8 / unit_w;
-      const double cb = clamp_sample(u.cb[ci]) - 128, cr = clamp_sample(u.cr[ci]) - 128;
-      put_colour(line + 3 * c, layout, luma, 1.402 * cr, 0.34414 * cb, 0.71414 * cr, 1.772 * cb);
+    std::uint8_t *p = bmp->line[y + r] + 3 * x;
+    const std::int32_t *luma_row = u.luma[(r >> 3) * ACROSS] + (r & 7) * 8;
+    const int chroma_row = (r / DOWN) * 8;
+    for (int c = 0; c < w; ++c, p += 3) {
+      const int luma = luma_row[(c >> 3) * 64 + (c & 7)];
+      const int ci = chroma_row + c / ACROSS;
+      if (exact) {
+        put_colour_exact(p, layout, luma, cb[ci], cr[ci]);
+        continue;
+      }
+      p[layout.red] = t.clip[luma + red[ci]];
+      p[layout.green] = t.clip[luma + green[ci]];
+      p[layout.blue] = t.clip[luma + blue[ci]];
     }
   }
 }
@@ -277,6 +337,9 @@ void restart(Jpg_Decoder &d) {
   d.pos += 2;
 }
 
+inline int decode_clamped_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table,
+                                int quant_table, std::int32_t *prediction);
+
 // Decodes the scan into bmp. False when the data ran out before the end.
 bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
   Pixel_Layout layout{_rgb_r_shift_24 / 8, _rgb_g_shift_24 / 8, _rgb_b_shift_24 / 8};
@@ -299,14 +362,20 @@ bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
   for (int y = 0; y < d.height; y += unit_h) {
     for (int x = 0; x < d.width; x += unit_w) {
       if (d.components == 1) {
-        decode_block(d, u.luma[0], d.luma_dc, d.luma_ac, d.luma_quant, &prediction[0]);
+        decode_clamped_block(d, u.luma[0], d.luma_dc, d.luma_ac, d.luma_quant, &prediction[0]);
         put_grey_unit(bmp, layout, u.luma[0], x, y);
       } else {
         for (int b = 0; b < across * down; ++b)
-          decode_block(d, u.luma[b], d.luma_dc, d.luma_ac, d.luma_quant, &prediction[0]);
-        decode_block(d, u.cb, d.chroma_dc, d.chroma_ac, d.chroma_quant, &prediction[1]);
-        decode_block(d, u.cr, d.chroma_dc, d.chroma_ac, d.chroma_quant, &prediction[2]);
-        put_colour_unit(bmp, layout, u, x, y, across, down);
+          decode_clamped_block(d, u.luma[b], d.luma_dc, d.luma_ac, d.luma_quant, &prediction[0]);
+        decode_clamped_block(d, u.cb, d.chroma_dc, d.chroma_ac, d.chroma_quant, &prediction[1]);
+        decode_clamped_block(d, u.cr, d.chroma_dc, d.chroma_ac, d.chroma_quant, &prediction[2]);
+        if (across == 1) {
+          put_colour_unit<1, 1>(bmp, layout, u, x, y);
+        } else if (down == 1) {
+          put_colour_unit<2, 1>(bmp, layout, u, x, y);
+        } else {
+          put_colour_unit<2, 2>(bmp, layout, u, x, y);
+        }
       }
       if (d.exhausted) {
         // Truncated: what was not decoded stays black.
@@ -530,7 +599,9 @@ void jpg_start_bits(Jpg_Decoder &d) {
   d.exhausted = false;
 }
 
-int huffman_decode(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
+namespace {
+
+inline int decode_symbol(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
   if (d.bit_count < 16) {
     fill(d);
     // Only one bits left before a restart marker: the encoder's fill bits.
@@ -547,8 +618,6 @@ int huffman_decode(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
   return huffman_decode_slow(d, t);
 }
 
-namespace {
-
 // The mark of a block whose Huffman code did not match.
 int put_x(std::int32_t *block) {
   std::memset(block, 0, 64 * sizeof *block);
@@ -559,24 +628,25 @@ int put_x(std::int32_t *block) {
   return 1;
 }
 
-}  // namespace
-
-int decode_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table, int quant_table,
-                 std::int32_t *prediction) {
+// decode_block; the samples come out clamped to 0..255, as every user of
+// them clamps anyway.
+inline int decode_clamped_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table,
+                                int quant_table, std::int32_t *prediction) {
   std::memset(block, 0, 64 * sizeof *block);
   // A DC code that does not match makes an X like an AC one; at the fill
   // bits before a restart marker the block stays flat rather than reading
   // through the marker.
-  const int dc_symbol = huffman_decode(d, d.huffman[dc_table & 1]);
+  const int dc_symbol = decode_symbol(d, d.huffman[dc_table & 1]);
   if (dc_symbol == -1) return put_x(block);
   const int diff = dc_symbol == -2 ? 0 : receive_extend(d, dc_symbol & 15);
   *prediction = static_cast<std::int32_t>(static_cast<std::uint32_t>(*prediction) +
                                           static_cast<std::uint32_t>(diff));
-  block[0] = *prediction;
+  const std::int32_t *quant = d.quant[quant_table & 1];
+  block[0] = dequantise(*prediction, quant[0]);
   const Jpg_Huffman_Table &ac = d.huffman[2 + (ac_table & 1)];
   bool ac_zero = true;
   for (int k = 1; k < 64;) {
-    const int symbol = huffman_decode(d, ac);
+    const int symbol = decode_symbol(d, ac);
     if (symbol == -2) break;
     if (symbol == -1) return put_x(block);
     const int run = symbol >> 4;
@@ -589,19 +659,32 @@ int decode_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table
     k += run;
     if (k > 63) break;
     if (value != 0) {
-      block[natural.at[k]] = value;
+      const int at = natural.at[k];
+      block[at] = value * quant[at];  // |value| < 2^15, quant < 2^8
       ac_zero = false;
     }
     ++k;
   }
-  idct(block, d.quant[quant_table & 1], ac_zero);
+  idct_dequantised<true>(block, ac_zero);
   return 0;
+}
+
+}  // namespace
+
+int huffman_decode(Jpg_Decoder &d, const Jpg_Huffman_Table &t) { return decode_symbol(d, t); }
+
+int decode_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table, int quant_table,
+                 std::int32_t *prediction) {
+  return decode_clamped_block(d, block, dc_table, ac_table, quant_table, prediction);
 }
 
 void do_idct(std::int32_t *block, const std::int32_t *quant) {
   bool ac_zero = true;
-  for (int i = 1; i < 64; ++i) ac_zero = ac_zero && block[i] == 0;
-  idct(block, quant, ac_zero);
+  for (int i = 0; i < 64; ++i) {
+    block[i] = dequantise(block[i], quant[i]);
+    if (i > 0 && block[i] != 0) ac_zero = false;
+  }
+  idct_dequantised<false>(block, ac_zero);
 }
 
 BITMAP *load_memory_jpg(const void *data, std::size_t size, RGB *pal) {

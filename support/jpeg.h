@@ -94,8 +94,9 @@ void jpg_start_bits(Jpg_Decoder &d);
 // -2 at the fill bits before a restart marker (nothing is used).
 int huffman_decode(Jpg_Decoder &d, const Jpg_Huffman_Table &table);
 
-// Decodes one block into natural order and transforms it. 0, or 1 when a
-// Huffman code did not match and the block became an X.
+// Decodes one block and transforms it into 64 samples (row by row, clamped
+// to 0..255). 0, or 1 when a Huffman code did not match and the block
+// became an X.
 int decode_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table, int quant_table,
                  std::int32_t *prediction);
 

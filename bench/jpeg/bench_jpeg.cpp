@@ -1,0 +1,120 @@
+// Decodes baseline 2x2-sampled pictures from memory with our loader,
+// jpgalleg and libjpeg-turbo, and prints the times and ratios.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <turbojpeg.h>
+
+#include "support/jpeg.h"
+
+#include <jpeglib.h>
+
+void jpgalleg_start();
+BITMAP *jpgalleg_decode(const void *data, int size);
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Something like a photograph: shading, texture and hard edges.
+Bytes make_picture(int width, int height) {
+  std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * height * 3);
+  unsigned seed = 12345;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      const int noise = static_cast<int>((seed >> 16) % 24) - 12;
+      const double fx = x / static_cast<double>(width), fy = y / static_cast<double>(height);
+      const int edge = ((x / 37 + y / 29) % 4 == 0) ? 70 : 0;
+      unsigned char *p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+      const int v[3] = {static_cast<int>(128 + 100 * std::sin(fx * 9 + fy * 3)) + noise + edge,
+                        static_cast<int>(200 * fy) + noise / 2,
+                        static_cast<int>(128 + 90 * std::cos(fx * fy * 20)) + noise - edge};
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(std::clamp(v[c], 0, 255));
+    }
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char *out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = width;
+  c.image_height = height;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 85, TRUE);
+  c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 2;
+  jpeg_start_compress(&c, TRUE);
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW row = &rgb[static_cast<std::size_t>(c.next_scanline) * width * 3];
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  Bytes file(out, out + size);
+  std::free(out);
+  jpeg_destroy_compress(&c);
+  return file;
+}
+
+// Best time of several runs, in milliseconds.
+template <typename F>
+double best_ms(int runs, F decode) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    decode();
+    const auto t1 = std::chrono::steady_clock::now();
+    best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
+  }
+  return best;
+}
+
+struct Result {
+  double ours, jpgalleg, turbo;
+};
+
+Result measure(int width, int height, int runs) {
+  const Bytes file = make_picture(width, height);
+  tjhandle tj = tjInitDecompress();
+  std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * height * 3);
+  Result r;
+  r.ours = best_ms(runs, [&] {
+    BITMAP *bmp = load_memory_jpg(file.data(), file.size(), nullptr);
+    if (!bmp) std::abort();
+    destroy_bitmap(bmp);
+  });
+  r.jpgalleg = best_ms(runs, [&] {
+    BITMAP *bmp = jpgalleg_decode(file.data(), static_cast<int>(file.size()));
+    if (!bmp) std::abort();
+    destroy_bitmap(bmp);
+  });
+  r.turbo = best_ms(runs, [&] {
+    if (tjDecompress2(tj, file.data(), file.size(), rgb.data(), width, 0, height, TJPF_RGB, 0) != 0)
+      std::abort();
+  });
+  tjDestroy(tj);
+  std::printf("%dx%d (%zu bytes): ours %.2f ms, jpgalleg %.2f ms, libjpeg-turbo %.2f ms; "
+              "ours/jpgalleg %.2f, ours/turbo %.2f\n",
+              width, height, file.size(), r.ours, r.jpgalleg, r.turbo, r.ours / r.jpgalleg,
+              r.ours / r.turbo);
+  return r;
+}
+
+}  // namespace
+
+int main() {
+  install_allegro(SYSTEM_NONE, &errno, atexit);
+  set_color_depth(24);
+  jpgalleg_start();
+  measure(640, 480, 40);
+  const Result big = measure(1920, 1080, 15);
+  std::printf("GOAL jpeg_vs_jpgalleg %.2f <= 1.0\n", big.ours / big.jpgalleg);
+  std::printf("GOAL jpeg_vs_turbojpeg %.2f <= 2.5\n", big.ours / big.turbo);
+  return 0;
+}
