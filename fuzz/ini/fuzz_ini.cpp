@@ -3,6 +3,7 @@
 // the write changed that key only.
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -14,17 +15,25 @@
 
 namespace {
 
-std::string scratch_file() {
-    static std::string path;
-    if (path.empty()) {
-        std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/marvo-fuzz-ini-XXXXXX"
-                                                          : "/tmp/marvo-fuzz-ini-XXXXXX";
+// A directory of our own, removed when the fuzzer exits.
+struct Scratch {
+    Scratch() {
+        dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/marvo-fuzz-ini-XXXXXX"
+                                            : "/tmp/marvo-fuzz-ini-XXXXXX";
         if (mkdtemp(dir.data()) == nullptr) {
             abort();
         }
-        path = dir + "/fuzz.cfg";
     }
-    return path;
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    std::string dir;
+};
+
+std::string scratch_file() {
+    static Scratch scratch;
+    return scratch.dir + "/fuzz.cfg";
 }
 
 void read_everything(Config_Section& section) {

@@ -2,6 +2,7 @@
 // relate to the name.
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -17,16 +18,25 @@ void check(bool condition) {
     }
 }
 
-std::string scratch_dir() {
-    static std::string dir;
-    if (dir.empty()) {
+// A directory of our own with a few files, removed when the fuzzer exits.
+struct Scratch {
+    Scratch() {
         dir = "/tmp/marvo-fuzz-paths-XXXXXX";
         check(mkdtemp(dir.data()) != nullptr);
         for (const char* name : {"mame.rom", "Mame.cfg", "MAME.map", "a b.txt"}) {
             std::ofstream(dir + "/" + name) << "x";
         }
     }
-    return dir;
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    std::string dir;
+};
+
+std::string scratch_dir() {
+    static Scratch scratch;
+    return scratch.dir;
 }
 
 }  // namespace
