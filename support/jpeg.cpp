@@ -496,6 +496,26 @@ int read_sof0(Jpg_Decoder &d) {
   return 0;
 }
 
+namespace {
+
+void build_fast_values(Jpg_Huffman_Table &t) {
+  constexpr int BITS = Jpg_Huffman_Table::JPG_FAST_BITS;
+  for (int i = 0; i < (1 << BITS); ++i) {
+    const int e = t.fast[i];
+    const int len = e >> 8, symbol = e & 0xFF, size = symbol & 15;
+    if (e == 0 || len + size > BITS) continue;
+    int value = 0;
+    if (size > 0) {
+      value = (i >> (BITS - len - size)) & ((1 << size) - 1);
+      if (value < (1 << (size - 1))) value += 1 - (1 << size);
+    }
+    t.fast_value[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 16) |
+                      (symbol << 8) | (len + size);
+  }
+}
+
+}  // namespace
+
 int read_dht(Jpg_Decoder &d) {
   if (!has(d, 3)) return 1;
   const int length = read16(d.pos + 1);
@@ -544,6 +564,7 @@ int read_dht(Jpg_Decoder &d) {
       }
       code = (code < (1u << 24) ? code : (1u << 24)) << 1;
     }
+    build_fast_values(t);
   }
   return 0;
 }
@@ -601,14 +622,16 @@ void jpg_start_bits(Jpg_Decoder &d) {
 
 namespace {
 
-inline int decode_symbol(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
-  if (d.bit_count < 16) {
-    fill(d);
-    // Only one bits left before a restart marker: the encoder's fill bits.
-    if (d.blocked && d.bit_count < 8 &&
-        (d.bit_count == 0 || (d.bits >> (64 - d.bit_count)) == (std::uint64_t{1} << d.bit_count) - 1))
-      return -2;
-  }
+// Tops the reader up; true at the fill bits before a restart marker (only
+// one bits left before it), where a decode gives -2.
+inline bool at_fill_bits(Jpg_Decoder &d) {
+  if (d.bit_count >= 16) return false;
+  fill(d);
+  return d.blocked && d.bit_count < 8 &&
+         (d.bit_count == 0 || (d.bits >> (64 - d.bit_count)) == (std::uint64_t{1} << d.bit_count) - 1);
+}
+
+inline int lookup_symbol(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
   const std::uint16_t e = t.fast[d.bits >> (64 - Jpg_Huffman_Table::JPG_FAST_BITS)];
   const int len = e >> 8;
   if (e != 0 && len <= d.bit_count) {
@@ -616,6 +639,33 @@ inline int decode_symbol(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
     return e & 0xFF;
   }
   return huffman_decode_slow(d, t);
+}
+
+inline int decode_symbol(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
+  if (at_fill_bits(d)) return -2;
+  return lookup_symbol(d, t);
+}
+
+// A symbol and the value that follows it. False when the code did not
+// match; symbol -2 at the fill bits before a restart marker.
+inline bool decode_symbol_value(Jpg_Decoder &d, const Jpg_Huffman_Table &t, int &symbol, int &value) {
+  if (at_fill_bits(d)) {
+    symbol = -2;
+    value = 0;
+    return true;
+  }
+  const std::int32_t e = t.fast_value[d.bits >> (64 - Jpg_Huffman_Table::JPG_FAST_BITS)];
+  const int used = e & 0xFF;
+  if (used != 0 && used <= d.bit_count) {
+    consume(d, used);
+    symbol = (e >> 8) & 0xFF;
+    value = e >> 16;
+    return true;
+  }
+  symbol = lookup_symbol(d, t);
+  if (symbol < 0) return false;
+  value = receive_extend(d, symbol & 15);
+  return true;
 }
 
 // The mark of a block whose Huffman code did not match.
@@ -636,9 +686,8 @@ inline int decode_clamped_block(Jpg_Decoder &d, std::int32_t *block, int dc_tabl
   // A DC code that does not match makes an X like an AC one; at the fill
   // bits before a restart marker the block stays flat rather than reading
   // through the marker.
-  const int dc_symbol = decode_symbol(d, d.huffman[dc_table & 1]);
-  if (dc_symbol == -1) return put_x(block);
-  const int diff = dc_symbol == -2 ? 0 : receive_extend(d, dc_symbol & 15);
+  int dc_symbol, diff;
+  if (!decode_symbol_value(d, d.huffman[dc_table & 1], dc_symbol, diff)) return put_x(block);
   *prediction = static_cast<std::int32_t>(static_cast<std::uint32_t>(*prediction) +
                                           static_cast<std::uint32_t>(diff));
   const std::int32_t *quant = d.quant[quant_table & 1];
@@ -646,17 +695,11 @@ inline int decode_clamped_block(Jpg_Decoder &d, std::int32_t *block, int dc_tabl
   const Jpg_Huffman_Table &ac = d.huffman[2 + (ac_table & 1)];
   bool ac_zero = true;
   for (int k = 1; k < 64;) {
-    const int symbol = decode_symbol(d, ac);
-    if (symbol == -2) break;
-    if (symbol == -1) return put_x(block);
-    const int run = symbol >> 4;
-    const int value = receive_extend(d, symbol & 15);
-    if (symbol == 0x00) break;
-    if (symbol == 0xF0) {
-      k += 16;
-      continue;
-    }
-    k += run;
+    int symbol, value;
+    if (!decode_symbol_value(d, ac, symbol, value)) return put_x(block);
+    if (symbol == -2 || symbol == 0x00) break;  // end of block
+    // A run of 15 with no value (0xF0) passes over 16 zeros like this too.
+    k += symbol >> 4;
     if (k > 63) break;
     if (value != 0) {
       const int at = natural.at[k];

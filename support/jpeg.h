@@ -51,6 +51,9 @@ struct Jpg_Huffman_Table {
   // of one length are consecutive: first[] code at index[] in entry[].
   static constexpr int JPG_FAST_BITS = 9;
   std::uint16_t fast[1 << JPG_FAST_BITS];
+  // The same with the value bits that follow the code, where code and value
+  // fit: (value << 16 | symbol << 8 | bits used), 0 otherwise.
+  std::int32_t fast_value[1 << JPG_FAST_BITS];
   std::int32_t first[17];
   std::int32_t count[17];
   std::int32_t index[17];
