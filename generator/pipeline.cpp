@@ -95,6 +95,9 @@ bool scan_buttons(Text_Reader& info, Name_Table& table, Marvane::Run_Host& host)
 {
     std::string line;
     while (seek_game_block(info, line)) {
+        // No pause before the name line: MAME has ended, and its list is
+        // complete, before the scan starts; a pause per game would cost a
+        // minute and a half on a full list.
         const std::string name = block_game_name(info, line);
         while (true) {
             if (info.eof())
