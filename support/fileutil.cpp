@@ -40,7 +40,12 @@ std::string_view trim(std::string_view text) {
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// Names in the file are read without surrounding blanks; a name the program
+// asks for ("Maze " from a category with a subcategory) is compared the
+// same way, or every write would add the section once more.
 bool same_name(std::string_view a, std::string_view b) {
+    a = trim(a);
+    b = trim(b);
     if (a.size() != b.size()) {
         return false;
     }

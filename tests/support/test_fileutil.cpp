@@ -71,7 +71,8 @@ TEST(Config_Read, SectionAndKeyNamesIgnoreCase) {
     Section emulator = section_of(file, "Emulator");
     EXPECT_EQ(emulator->get_string("name", ""), "MAME");
     EXPECT_EQ(emulator->get_file_name("rom_directory", ""), "roms");
-    EXPECT_EQ(emulator->get_string("Name ", "none"), "none");
+    EXPECT_EQ(emulator->get_string(" name ", "none"), "MAME");
+    EXPECT_EQ(emulator->get_string("nam", "none"), "none");
 }
 
 TEST(Config_Read, AnEmptyValueReadsLikeAMissingKey) {
@@ -310,6 +311,14 @@ TEST(Config_Write, AValueCannotBreakIntoNewLines) {
     set_value(dir / "a.cfg", "Main", "name", "x\n[Evil]\r\ny=1");
     EXPECT_EQ(read_file(dir / "a.cfg"), "[Main]\nname = x [Evil]  y=1\n");
     EXPECT_EQ(read_value(dir / "a.cfg", "Evil", "y"), "<default>");
+}
+
+TEST(Config_Write, ANameWithATrailingBlankFindsItsSectionAgain) {
+    Scratch_Dir dir;
+    set_value(dir / "marvo.sta", "Maze ", "selected_index", "1");
+    set_value(dir / "marvo.sta", "Maze ", "selected_index", "2");
+    EXPECT_EQ(read_file(dir / "marvo.sta"), "[Maze ]\nselected_index = 2\n");
+    EXPECT_EQ(read_value(dir / "marvo.sta", "Maze ", "selected_index"), "2");
 }
 
 TEST(Config_Write, RepeatedKeysChangeOnlyTheOneThatCounts) {
