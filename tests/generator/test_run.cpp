@@ -444,3 +444,23 @@ TEST_F(Generator_Run, FiftyMegabyteLineWithoutBlanksIsNoGame)
     EXPECT_EQ(output_names(), (Names{"MAME.cfg", "Maze.cfg", "Maze.map", "Maze.rom", "mame.map",
                                      "mame.rom"}));
 }
+
+TEST_F(Generator_Run, GameLoopPumpsEveryFourthLineFromTheFifth)
+{
+    std::string list = "Name: Description:\n";
+    for (int i = 1; i <= 13; ++i)
+        list += numbered_game(i) + " \"Game\"\n";
+    write_file(mame / "fixture-listfull.txt", list);
+    std::vector<int> pumps_at_line;
+    host.on_progress = [&](const std::string& text) {
+        if (text.rfind("g", 0) == 0)
+            pumps_at_line.push_back(host.pumps);
+    };
+    run();
+    ASSERT_EQ(pumps_at_line.size(), 13u);
+    std::vector<int> pumped_after;  // lines (1-based) followed by a pump
+    for (std::size_t i = 0; i + 1 < pumps_at_line.size(); ++i)
+        if (pumps_at_line[i + 1] != pumps_at_line[i])
+            pumped_after.push_back(static_cast<int>(i) + 1);
+    EXPECT_EQ(pumped_after, (std::vector<int>{5, 9}));
+}
