@@ -369,7 +369,14 @@ void Engine::set_graphics_mode(int width, int height, int depth, bool fullscreen
 
 void Engine::set_animation_mode(Animation_Method method, bool use_vram_flag, bool vsync)
 {
-    m_page0 = m_page1 = nullptr;
+    // Called once; should it come again, the old pages are not leaked.
+    if (m_page0) {
+        destroy_bitmap(m_page0);
+    }
+    if (m_page1) {
+        destroy_bitmap(m_page1);
+    }
+    m_page0 = m_page1 = m_target = nullptr;
     use_vram = use_vram_flag;
     m_vsync = vsync;
 

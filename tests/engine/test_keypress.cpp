@@ -193,4 +193,62 @@ TEST_F(Keys, OverlayTogglesOnOneTimePresses)
     EXPECT_FALSE(overlay.update());
 }
 
+bool same_pixels(BITMAP *a, BITMAP *b)
+{
+    for (int y = 0; y < a->h; ++y) {
+        for (int x = 0; x < a->w; ++x) {
+            if (getpixel(a, x, y) != getpixel(b, x, y)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The overlay's lines: top left, white on black, one font height apart,
+// the frame rate right-aligned in two columns.
+TEST_F(Keys, OverlayDrawsItsLinesOnTopLeft)
+{
+    set_color_depth(16);
+    BITMAP *frame = create_bitmap(160, 40);
+    BITMAP *expected = create_bitmap(160, 40);
+    ASSERT_TRUE(frame && expected);
+    const int red = makecol(255, 0, 0), white = makecol(255, 255, 255), black = makecol(0, 0, 0);
+    Engine_Manager overlay(engine);
+    auto press = [&](int code) {
+        key[code] = 1;
+        cycle();
+        overlay.update();
+        key[code] = 0;
+        cycle();
+        overlay.update();
+    };
+    auto draw_and_compare = [&](const char *first, const char *second) {
+        clear_to_color(frame, red);
+        overlay.draw(frame);
+        clear_to_color(expected, red);
+        int y = 0;
+        for (const char *line : {first, second}) {
+            if (line) {
+                textout_ex(expected, font, line, 0, y, white, black);
+                y += text_height(font);
+            }
+        }
+        return same_pixels(frame, expected);
+    };
+
+    remove_int(Engine_one_second_timer);
+    Engine_last_fps = 7;
+    Engine_idle_seconds = 12;
+    EXPECT_TRUE(draw_and_compare(nullptr, nullptr));
+    press(KEY_F11);
+    EXPECT_TRUE(draw_and_compare("FPS:  7", nullptr));
+    press(KEY_F10);
+    EXPECT_TRUE(draw_and_compare("FPS:  7", "Idle time: 12"));
+    press(KEY_F11);
+    EXPECT_TRUE(draw_and_compare("Idle time: 12", nullptr));
+    destroy_bitmap(expected);
+    destroy_bitmap(frame);
+}
+
 } // namespace
