@@ -1,6 +1,9 @@
 #include "views/sshot.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
 
 #include "engine/keypress.h"
 #include "engine/timer.h"
@@ -12,6 +15,84 @@ namespace Marvane {
 void jpeg_progress_monitor(void* data, int, int)
 {
     static_cast<GameEngine::Engine*>(data)->poll_background_task();
+}
+
+// Pictures larger than this are not loaded: a small compressed file can
+// declare a picture that would take gigabytes and half a minute to unpack,
+// while the menu and the music stand still.
+static constexpr uint64_t MAX_PICTURE_PIXELS = 4096u * 4096u;
+
+static unsigned be16(const unsigned char* p)
+{
+    return unsigned(p[0]) << 8 | p[1];
+}
+static uint32_t be32(const unsigned char* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+static unsigned le16(const unsigned char* p)
+{
+    return p[0] | unsigned(p[1]) << 8;
+}
+static int32_t le32(const unsigned char* p)
+{
+    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+}
+
+// The size a picture file declares in its header (PNG, BMP, PCX, JPEG);
+// false when the header does not say.
+static bool declared_size(const std::vector<unsigned char>& h, uint64_t* w, uint64_t* ht)
+{
+    const size_t n = h.size();
+    if (n >= 24 && h[0] == 0x89 && h[1] == 'P' && h[2] == 'N' && h[3] == 'G') {
+        *w = be32(&h[16]);
+        *ht = be32(&h[20]);
+        return true;
+    }
+    if (n >= 26 && h[0] == 'B' && h[1] == 'M') {
+        if (le32(&h[14]) == 12) {
+            *w = le16(&h[18]);
+            *ht = le16(&h[20]);
+        } else {
+            const int64_t width = le32(&h[18]), height = le32(&h[22]);
+            *w = uint64_t(width < 0 ? -width : width);
+            *ht = uint64_t(height < 0 ? -height : height);
+        }
+        return true;
+    }
+    if (n >= 12 && h[0] == 0x0A) {
+        *w = uint64_t(int(le16(&h[8])) - int(le16(&h[4])) + 1);
+        *ht = uint64_t(int(le16(&h[10])) - int(le16(&h[6])) + 1);
+        return true;
+    }
+    if (n >= 4 && h[0] == 0xFF && h[1] == 0xD8) {
+        // Walk the segments up to a start of frame.
+        size_t pos = 2;
+        while (pos + 4 <= n && h[pos] == 0xFF) {
+            const unsigned marker = h[pos + 1];
+            if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+                if (pos + 9 > n)
+                    return false;
+                *ht = be16(&h[pos + 5]);
+                *w = be16(&h[pos + 7]);
+                return true;
+            }
+            pos += 2 + be16(&h[pos + 2]);
+        }
+    }
+    return false;
+}
+
+static bool too_large_to_load(const std::string& file)
+{
+    std::vector<unsigned char> head(65536);
+    FILE* in = std::fopen(file.c_str(), "rb");
+    if (!in)
+        return false;
+    head.resize(std::fread(head.data(), 1, head.size(), in));
+    std::fclose(in);
+    uint64_t w = 0, h = 0;
+    return declared_size(head, &w, &h) && w * h > MAX_PICTURE_PIXELS;
 }
 
 static void log_info(const char* message)
@@ -104,7 +185,8 @@ void Screen_Shot::update_bitmap()
         picture = nullptr;
         loaded_file = requested_file;
         PALETTE scratch;
-        picture = load_bitmap(loaded_file.c_str(), scratch);
+        if (!too_large_to_load(loaded_file))
+            picture = load_bitmap(loaded_file.c_str(), scratch);
         if (!picture) {
             has_image = false;
             return;

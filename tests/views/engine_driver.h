@@ -46,6 +46,7 @@ public:
             return;
         remaining = n;
         done = 0;
+        cycle_pending = false;
         hook = std::move(after_cycle);
         engine->run();
         hook = nullptr;
@@ -65,6 +66,7 @@ public:
     // Polls of the background task made from inside update cycles (by the
     // views), as opposed to the loop's own waiting.
     int polls_in_cycles = 0;
+    int polls_total = 0;
     GameEngine::Engine* engine = nullptr;
 
     bool update() override
@@ -80,6 +82,7 @@ public:
     }
     void poll() override
     {
+        ++polls_total;
         if (cycle_pending) {
             ++polls_in_cycles;
             return;

@@ -390,8 +390,14 @@ TEST_F(Menus, RenderBothLayoutsOverAScreenShot)
                            "Galaga", "Gauntlet (rev 14)", "Moon Patrol", "Pac-Man", "Q*bert",
                            "Robotron: 2084", "Street Fighter II': Champion Edition (World 920513)",
                            "Xevious"};
-    for (int i = 0; i < 40; ++i)
-        items.emplace_back(std::string(names[i % 13]) + (i >= 13 ? " " + std::to_string(i / 13 + 1) : ""));
+    for (int i = 0; i < 40; ++i) {
+        std::string text = names[i % 13];
+        if (i >= 13) {
+            text += ' ';
+            text += std::to_string(i / 13 + 1);
+        }
+        items.emplace_back(text);
+    }
 
     for (int layout = 0; layout < 2; ++layout) {
         std::unique_ptr<Marvane::Menu_View> menu;
