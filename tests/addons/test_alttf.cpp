@@ -2,6 +2,7 @@
 // the old text-mode calls, and fonts or texts that are not what they claim.
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -15,6 +16,63 @@
 namespace {
 
 const char* const TEST_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+// A TrueType font of our own making: 1000 units to the em, ascender 800,
+// descender -200, and one glyph, for 'A': a solid rectangle from (100, 0)
+// to (500, 700) with an advance of 600. Every size it renders at is known.
+std::string mini_font() {
+    std::string out;
+    auto u16 = [](std::string& s, int v) {
+        s += static_cast<char>((v >> 8) & 0xFF);
+        s += static_cast<char>(v & 0xFF);
+    };
+    auto u32 = [&](std::string& s, uint32_t v) {
+        u16(s, static_cast<int>(v >> 16));
+        u16(s, static_cast<int>(v & 0xFFFF));
+    };
+    std::string head, hhea, maxp, hmtx, glyf, loca, cmap;
+    u32(head, 0x00010000); u32(head, 0x00010000); u32(head, 0); u32(head, 0x5F0F3CF5);
+    u16(head, 0x000B); u16(head, 1000);
+    for (int i = 0; i < 4; ++i) u32(head, 0);  // created, modified
+    u16(head, 100); u16(head, 0); u16(head, 500); u16(head, 700);
+    u16(head, 0); u16(head, 8); u16(head, 2); u16(head, 0); u16(head, 0);
+    u32(hhea, 0x00010000); u16(hhea, 800); u16(hhea, 0x10000 - 200); u16(hhea, 0);
+    u16(hhea, 600); u16(hhea, 0); u16(hhea, 0); u16(hhea, 500); u16(hhea, 1); u16(hhea, 0);
+    for (int i = 0; i < 5; ++i) u16(hhea, 0);
+    u16(hhea, 0); u16(hhea, 2);
+    u32(maxp, 0x00010000); u16(maxp, 2); u16(maxp, 4); u16(maxp, 1);
+    u16(maxp, 0); u16(maxp, 0); u16(maxp, 2);
+    for (int i = 0; i < 8; ++i) u16(maxp, 0);
+    u16(hmtx, 500); u16(hmtx, 0); u16(hmtx, 600); u16(hmtx, 100);
+    u16(glyf, 1); u16(glyf, 100); u16(glyf, 0); u16(glyf, 500); u16(glyf, 700);
+    u16(glyf, 3); u16(glyf, 0);
+    glyf += std::string(4, '\x01');  // on-curve points, 16-bit deltas
+    for (int dx : {100, 0, 400, 0}) u16(glyf, dx);
+    for (int dy : {0, 700, 0, 0x10000 - 700}) u16(glyf, dy);
+    if (glyf.size() % 2) glyf += '\0';
+    u16(loca, 0); u16(loca, 0); u16(loca, static_cast<int>(glyf.size() / 2));
+    std::string sub;
+    u16(sub, 4); u16(sub, 32); u16(sub, 0); u16(sub, 4); u16(sub, 4); u16(sub, 1); u16(sub, 0);
+    u16(sub, 'A'); u16(sub, 0xFFFF); u16(sub, 0); u16(sub, 'A'); u16(sub, 0xFFFF);
+    u16(sub, (1 - 'A') & 0xFFFF); u16(sub, 1); u16(sub, 0); u16(sub, 0);
+    u16(cmap, 0); u16(cmap, 1); u16(cmap, 3); u16(cmap, 1); u32(cmap, 12);
+    cmap += sub;
+    const std::pair<const char*, std::string*> tables[] = {
+        {"cmap", &cmap}, {"glyf", &glyf}, {"head", &head}, {"hhea", &hhea},
+        {"hmtx", &hmtx}, {"loca", &loca}, {"maxp", &maxp}};
+    u32(out, 0x00010000); u16(out, 7); u16(out, 64); u16(out, 2); u16(out, 48);
+    uint32_t offset = 12 + 16 * 7;
+    std::string body;
+    for (auto [tag, data] : tables) {
+        out += tag;
+        u32(out, 0);
+        u32(out, offset + static_cast<uint32_t>(body.size()));
+        u32(out, static_cast<uint32_t>(data->size()));
+        body += *data;
+        while (body.size() % 4) body += '\0';
+    }
+    return out + body;
+}
 
 struct Ttf : ::testing::Test {
     void SetUp() override { ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0); }
@@ -69,6 +127,37 @@ TEST_F(Ttf, SizeFollowsPointsAndLengthsAddUp) {
     EXPECT_EQ(text_length(small, ""), 0);
     destroy_font(small);
     destroy_font(large);
+}
+
+TEST_F(Ttf, OnePointIsOnePixelOfTheEm) {
+    std::string path = scratch("mini.ttf", mini_font());
+    FONT* f = load_ttf_font(path.c_str(), 10, TTF_SMOOTH_NONE);
+    ASSERT_NE(f, nullptr);
+    // 10 points: a 10-pixel em, 8 above the baseline and 2 below.
+    EXPECT_EQ(text_height(f), 10);
+    EXPECT_EQ(text_length(f, "A"), 6);
+    EXPECT_EQ(text_length(f, "AAA"), 18);
+    EXPECT_EQ(text_length(f, "BAB"), 6) << "no glyph and no '^' to stand in: no room";
+    BITMAP* bmp = create_bitmap_ex(32, 40, 20);
+    clear_to_color(bmp, 0);
+    int blue = makecol32(0, 0, 255);
+    textout_ex(bmp, f, "AA", 3, 4, blue, -1);
+    // Each rectangle: x 1 to 5 of the em, y 0 to 7 above the baseline,
+    // the baseline 8 pixels below the top of the line box.
+    for (int y = 0; y < bmp->h; ++y)
+        for (int x = 0; x < bmp->w; ++x) {
+            int cx = (x - 3) % 6;
+            bool in = x >= 3 && x < 15 && cx >= 1 && cx < 5 && y >= 4 + 1 && y < 4 + 8;
+            ASSERT_EQ(getpixel(bmp, x, y), in ? blue : 0) << x << "," << y;
+        }
+    destroy_bitmap(bmp);
+    destroy_font(f);
+    // Twice the points, twice the sizes.
+    f = load_ttf_font(path.c_str(), 20, TTF_SMOOTH_FULL);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(text_height(f), 20);
+    EXPECT_EQ(text_length(f, "A"), 12);
+    destroy_font(f);
 }
 
 TEST_F(Ttf, GlyphsStayInsideTheLineBox) {
