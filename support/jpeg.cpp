@@ -170,15 +170,17 @@ inline std::int32_t row_sample(U32 sum) {
   return CLAMP ? clamp_sample(v) : v;
 }
 
-// Transforms dequantised coefficients (natural order) in place. ac_zero:
-// every coefficient but the DC is zero, so all 64 samples are equal; rows
-// and columns whose AC terms are all zero likewise give equal values. These
+// Transforms dequantised coefficients (natural order) into 8 rows of 8
+// samples at out (rows `stride` apart; out may be the coefficients). ac_zero:
+// every coefficient but the DC is zero, so all 64 samples are equal; rows and
+// columns whose AC terms are all zero likewise give equal values. These
 // shortcuts give exactly what the full passes give.
-template <bool CLAMP>
-void idct_dequantised(std::int32_t *block, bool ac_zero) {
+template <bool CLAMP, typename T>
+void idct_dequantised(const std::int32_t *block, bool ac_zero, T *out, int stride) {
   if (ac_zero) {
-    const std::int32_t v = row_sample<CLAMP>(static_cast<U32>(block[0]) << 15);
-    for (int i = 0; i < 64; ++i) block[i] = v;
+    const T v = static_cast<T>(row_sample<CLAMP>(static_cast<U32>(block[0]) << 15));
+    for (int r = 0; r < 8; ++r)
+      for (int c = 0; c < 8; ++c) out[r * stride + c] = v;
     return;
   }
   std::int32_t work[64];
@@ -189,21 +191,21 @@ void idct_dequantised(std::int32_t *block, bool ac_zero) {
       for (int r = 0; r < 8; ++r) work[r * 8 + c] = dc;
       continue;
     }
-    U32 out[8];
-    idct_1d<8>(in, out);
-    for (int r = 0; r < 8; ++r) work[r * 8 + c] = signed32(out[r] + 1024u) >> 11;
+    U32 sums[8];
+    idct_1d<8>(in, sums);
+    for (int r = 0; r < 8; ++r) work[r * 8 + c] = signed32(sums[r] + 1024u) >> 11;
   }
   for (int r = 0; r < 8; ++r) {
     const std::int32_t *row = work + r * 8;
-    std::int32_t *dst = block + r * 8;
+    T *dst = out + r * stride;
     if ((row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
-      const std::int32_t v = row_sample<CLAMP>(static_cast<U32>(row[0]) << 13);
+      const T v = static_cast<T>(row_sample<CLAMP>(static_cast<U32>(row[0]) << 13));
       for (int c = 0; c < 8; ++c) dst[c] = v;
       continue;
     }
-    U32 out[8];
-    idct_1d<1>(row, out);
-    for (int c = 0; c < 8; ++c) dst[c] = row_sample<CLAMP>(out[c]);
+    U32 sums[8];
+    idct_1d<1>(row, sums);
+    for (int c = 0; c < 8; ++c) dst[c] = static_cast<T>(row_sample<CLAMP>(sums[c]));
   }
 }
 
@@ -257,64 +259,95 @@ inline void put_colour_exact(std::uint8_t *p, const Pixel_Layout &layout, int y,
   p[layout.blue] = static_cast<std::uint8_t>(clamp_sample(static_cast<int>(luma + 1.772 * b)));
 }
 
-// Samples of one unit, already clamped to 0..255.
-struct Unit_Blocks {
-  std::int32_t luma[4][64];
-  std::int32_t cb[64];
-  std::int32_t cr[64];
+// Samples of one row of units, 0..255: luma `unit_h` lines, Cb and Cr 8
+// lines each, and the colour offsets of one chroma line.
+struct Row_Buffers {
+  int luma_stride = 0, chroma_stride = 0;
+  std::uint8_t *luma = nullptr, *cb = nullptr, *cr = nullptr;
+  std::int32_t *red = nullptr, *green = nullptr, *blue = nullptr;
+  std::uint8_t *exact = nullptr;
+  void *memory = nullptr;
+
+  bool allocate(int units, int unit_w, int unit_h) {
+    luma_stride = units * unit_w;
+    chroma_stride = units * 8;
+    const std::size_t luma_size = static_cast<std::size_t>(luma_stride) * unit_h;
+    const std::size_t chroma_size = static_cast<std::size_t>(chroma_stride) * 8;
+    const std::size_t offsets = 3 * sizeof(std::int32_t) * static_cast<std::size_t>(chroma_stride);
+    memory = std::malloc(offsets + luma_size + 2 * chroma_size + chroma_stride);
+    if (!memory) return false;
+    red = static_cast<std::int32_t *>(memory);
+    green = red + chroma_stride;
+    blue = green + chroma_stride;
+    luma = reinterpret_cast<std::uint8_t *>(blue + chroma_stride);
+    cb = luma + luma_size;
+    cr = cb + chroma_size;
+    exact = cr + chroma_size;
+    return true;
+  }
+  ~Row_Buffers() { std::free(memory); }
 };
 
-// Writes one unit at (x, y): ACROSS luma blocks wide, DOWN high, the chroma
-// blocks spread over the whole unit. Pixels outside the bitmap are dropped.
-template <int ACROSS, int DOWN>
-void put_colour_unit(BITMAP *bmp, const Pixel_Layout &layout, const Unit_Blocks &u, int x, int y) {
-  constexpr int UNIT_W = 8 * ACROSS, UNIT_H = 8 * DOWN;
+// Works out the offsets of `count` chroma samples; true when some of them
+// must be converted in double precision.
+bool chroma_offsets(Row_Buffers &b, const std::uint8_t *cb, const std::uint8_t *cr, int count) {
   const Colour_Tables &t = colour_tables();
-  // Offsets per chroma sample; `exact` marks the pairs worked out in double.
-  std::int32_t red[64], green[64], blue[64];
-  std::uint8_t cb[64], cr[64];
-  bool exact = false;
-  for (int i = 0; i < 64; ++i) {
-    cb[i] = static_cast<std::uint8_t>(u.cb[i]);
-    cr[i] = static_cast<std::uint8_t>(u.cr[i]);
-    red[i] = t.red[cr[i]] + 256;
-    blue[i] = t.blue[cb[i]] + 256;
+  bool any_exact = false;
+  for (int i = 0; i < count; ++i) {
+    b.red[i] = t.red[cr[i]] + 256;
+    b.blue[i] = t.blue[cb[i]] + 256;
     // floor(-(34414 Cb' + 71414 Cr') / 100000), kept positive for the division.
     const std::int32_t n = 20000000 - t.green_cb[cb[i]] - t.green_cr[cr[i]];
-    green[i] = n / 100000 - 200 + 256;
-    exact = exact || (n % 100000 == 0 && n != 20000000);
+    b.green[i] = n / 100000 - 200 + 256;
+    b.exact[i] = n % 100000 == 0 && n != 20000000;
+    any_exact = any_exact || b.exact[i];
   }
-  const int w = (bmp->w - x < UNIT_W) ? bmp->w - x : UNIT_W;
-  const int h = (bmp->h - y < UNIT_H) ? bmp->h - y : UNIT_H;
-  for (int r = 0; r < h; ++r) {
-    std::uint8_t *p = bmp->line[y + r] + 3 * x;
-    const std::int32_t *luma_row = u.luma[(r >> 3) * ACROSS] + (r & 7) * 8;
-    const int chroma_row = (r / DOWN) * 8;
-    for (int c = 0; c < w; ++c, p += 3) {
-      const int luma = luma_row[(c >> 3) * 64 + (c & 7)];
-      const int ci = chroma_row + c / ACROSS;
-      if (exact) {
-        put_colour_exact(p, layout, luma, cb[ci], cr[ci]);
-        continue;
+  return any_exact;
+}
+
+// One line of pixels; each chroma sample serves ACROSS pixels.
+template <int ACROSS>
+void put_colour_line(std::uint8_t *p, const Pixel_Layout &layout, const std::uint8_t *luma,
+                     const Row_Buffers &b, const std::uint8_t *cb, const std::uint8_t *cr, int width,
+                     bool any_exact) {
+  const std::uint8_t *clip = colour_tables().clip;
+  if (any_exact) {
+    for (int x = 0; x < width; ++x, p += 3) {
+      const int ci = x / ACROSS;
+      if (b.exact[ci]) {
+        put_colour_exact(p, layout, luma[x], cb[ci], cr[ci]);
+      } else {
+        p[layout.red] = clip[luma[x] + b.red[ci]];
+        p[layout.green] = clip[luma[x] + b.green[ci]];
+        p[layout.blue] = clip[luma[x] + b.blue[ci]];
       }
-      p[layout.red] = t.clip[luma + red[ci]];
-      p[layout.green] = t.clip[luma + green[ci]];
-      p[layout.blue] = t.clip[luma + blue[ci]];
     }
+    return;
+  }
+  const int ro = layout.red, go = layout.green, bo = layout.blue;
+  int x = 0;
+  for (int ci = 0; x + ACROSS <= width; ++ci) {
+    const int red = b.red[ci], green = b.green[ci], blue = b.blue[ci];
+    for (int k = 0; k < ACROSS; ++k, ++x, p += 3) {
+      const int y = luma[x];
+      p[ro] = clip[y + red];
+      p[go] = clip[y + green];
+      p[bo] = clip[y + blue];
+    }
+  }
+  for (; x < width; ++x, p += 3) {
+    const int ci = x / ACROSS, y = luma[x];
+    p[ro] = clip[y + b.red[ci]];
+    p[go] = clip[y + b.green[ci]];
+    p[bo] = clip[y + b.blue[ci]];
   }
 }
 
-void put_grey_unit(BITMAP *bmp, const Pixel_Layout &layout, const std::int32_t *block, int x, int y) {
-  const int w = (bmp->w - x < 8) ? bmp->w - x : 8;
-  const int h = (bmp->h - y < 8) ? bmp->h - y : 8;
-  for (int r = 0; r < h; ++r) {
-    std::uint8_t *p = bmp->line[y + r] + 3 * x;
-    for (int c = 0; c < w; ++c, p += 3) {
-      const std::uint8_t v = static_cast<std::uint8_t>(clamp_sample(block[r * 8 + c]));
-      p[layout.red] = v;
-      p[layout.green] = v;
-      p[layout.blue] = v;
-    }
+void put_grey_line(std::uint8_t *p, const Pixel_Layout &layout, const std::uint8_t *luma, int width) {
+  for (int x = 0; x < width; ++x, p += 3) {
+    p[layout.red] = luma[x];
+    p[layout.green] = luma[x];
+    p[layout.blue] = luma[x];
   }
 }
 
@@ -337,13 +370,15 @@ void restart(Jpg_Decoder &d) {
   d.pos += 2;
 }
 
-inline int decode_clamped_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table,
-                                int quant_table, std::int32_t *prediction);
+template <typename T>
+int decode_block_to(Jpg_Decoder &d, std::int32_t *coefficients, int dc_table, int ac_table,
+                    int quant_table, std::int32_t *prediction, T *out, int stride);
 
-// Decodes the scan into bmp. False when the data ran out before the end.
+// Decodes the scan into bmp, a row of units at a time. False when memory ran
+// short (nothing drawn) or the data ran out (the rows of units not decoded
+// are black).
 bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
-  Pixel_Layout layout{_rgb_r_shift_24 / 8, _rgb_g_shift_24 / 8, _rgb_b_shift_24 / 8};
-  Unit_Blocks u;
+  const Pixel_Layout layout{_rgb_r_shift_24 / 8, _rgb_g_shift_24 / 8, _rgb_b_shift_24 / 8};
   std::int32_t prediction[3] = {0, 0, 0};
   int across = 1, down = 1;
   if (d.components == 3) {
@@ -358,30 +393,46 @@ bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
     }
   }
   const int unit_w = 8 * across, unit_h = 8 * down;
+  const int units = (d.width + unit_w - 1) / unit_w;
+  Row_Buffers rows;
+  if (!rows.allocate(units, unit_w, unit_h)) return false;
+  std::int32_t coefficients[64];
   jpg_start_bits(d);
   for (int y = 0; y < d.height; y += unit_h) {
-    for (int x = 0; x < d.width; x += unit_w) {
-      if (d.components == 1) {
-        decode_clamped_block(d, u.luma[0], d.luma_dc, d.luma_ac, d.luma_quant, &prediction[0]);
-        put_grey_unit(bmp, layout, u.luma[0], x, y);
-      } else {
-        for (int b = 0; b < across * down; ++b)
-          decode_clamped_block(d, u.luma[b], d.luma_dc, d.luma_ac, d.luma_quant, &prediction[0]);
-        decode_clamped_block(d, u.cb, d.chroma_dc, d.chroma_ac, d.chroma_quant, &prediction[1]);
-        decode_clamped_block(d, u.cr, d.chroma_dc, d.chroma_ac, d.chroma_quant, &prediction[2]);
-        if (across == 1) {
-          put_colour_unit<1, 1>(bmp, layout, u, x, y);
-        } else if (down == 1) {
-          put_colour_unit<2, 1>(bmp, layout, u, x, y);
-        } else {
-          put_colour_unit<2, 2>(bmp, layout, u, x, y);
-        }
+    for (int u = 0; u < units; ++u) {
+      std::uint8_t *luma = rows.luma + u * unit_w;
+      for (int b = 0; b < across * down; ++b)
+        decode_block_to(d, coefficients, d.luma_dc, d.luma_ac, d.luma_quant, &prediction[0],
+                        luma + (b / across) * 8 * rows.luma_stride + (b % across) * 8, rows.luma_stride);
+      if (d.components == 3) {
+        decode_block_to(d, coefficients, d.chroma_dc, d.chroma_ac, d.chroma_quant, &prediction[1],
+                        rows.cb + u * 8, rows.chroma_stride);
+        decode_block_to(d, coefficients, d.chroma_dc, d.chroma_ac, d.chroma_quant, &prediction[2],
+                        rows.cr + u * 8, rows.chroma_stride);
       }
-      if (d.exhausted) {
-        // Truncated: what was not decoded stays black.
-        rectfill(bmp, x, y, bmp->w - 1, y + unit_h - 1, 0);
-        rectfill(bmp, 0, y + unit_h, bmp->w - 1, bmp->h - 1, 0);
-        return false;
+    }
+    if (d.exhausted) {
+      // Truncated: what was not decoded stays black.
+      rectfill(bmp, 0, y, bmp->w - 1, bmp->h - 1, 0);
+      return false;
+    }
+    const int lines = d.height - y < unit_h ? d.height - y : unit_h;
+    bool any_exact = false;
+    for (int r = 0; r < lines; ++r) {
+      std::uint8_t *line = bmp->line[y + r];
+      const std::uint8_t *luma = rows.luma + r * rows.luma_stride;
+      if (d.components == 1) {
+        put_grey_line(line, layout, luma, d.width);
+        continue;
+      }
+      const int chroma_line = r / down;
+      const std::uint8_t *cb = rows.cb + chroma_line * rows.chroma_stride;
+      const std::uint8_t *cr = rows.cr + chroma_line * rows.chroma_stride;
+      if (r % down == 0) any_exact = chroma_offsets(rows, cb, cr, (d.width + across - 1) / across);
+      if (across == 1) {
+        put_colour_line<1>(line, layout, luma, rows, cb, cr, d.width, any_exact);
+      } else {
+        put_colour_line<2>(line, layout, luma, rows, cb, cr, d.width, any_exact);
       }
     }
     if (d.flags & JPG_DRI) {
@@ -669,25 +720,25 @@ inline bool decode_symbol_value(Jpg_Decoder &d, const Jpg_Huffman_Table &t, int 
 }
 
 // The mark of a block whose Huffman code did not match.
-int put_x(std::int32_t *block) {
-  std::memset(block, 0, 64 * sizeof *block);
-  for (int i = 0; i < 8; ++i) {
-    block[i * 8 + i] = 255;
-    block[i * 8 + 7 - i] = 255;
-  }
+template <typename T>
+int put_x(T *out, int stride) {
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) out[r * stride + c] = static_cast<T>((r == c || r == 7 - c) ? 255 : 0);
   return 1;
 }
 
-// decode_block; the samples come out clamped to 0..255, as every user of
-// them clamps anyway.
-inline int decode_clamped_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table,
-                                int quant_table, std::int32_t *prediction) {
+// decode_block with the samples written to out (rows `stride` apart),
+// clamped to 0..255 as every user of them clamps anyway.
+template <typename T>
+int decode_block_to(Jpg_Decoder &d, std::int32_t *coefficients, int dc_table, int ac_table,
+                    int quant_table, std::int32_t *prediction, T *out, int stride) {
+  std::int32_t *block = coefficients;
   std::memset(block, 0, 64 * sizeof *block);
   // A DC code that does not match makes an X like an AC one; at the fill
   // bits before a restart marker the block stays flat rather than reading
   // through the marker.
   int dc_symbol, diff;
-  if (!decode_symbol_value(d, d.huffman[dc_table & 1], dc_symbol, diff)) return put_x(block);
+  if (!decode_symbol_value(d, d.huffman[dc_table & 1], dc_symbol, diff)) return put_x(out, stride);
   *prediction = static_cast<std::int32_t>(static_cast<std::uint32_t>(*prediction) +
                                           static_cast<std::uint32_t>(diff));
   const std::int32_t *quant = d.quant[quant_table & 1];
@@ -696,7 +747,7 @@ inline int decode_clamped_block(Jpg_Decoder &d, std::int32_t *block, int dc_tabl
   bool ac_zero = true;
   for (int k = 1; k < 64;) {
     int symbol, value;
-    if (!decode_symbol_value(d, ac, symbol, value)) return put_x(block);
+    if (!decode_symbol_value(d, ac, symbol, value)) return put_x(out, stride);
     if (symbol == -2 || symbol == 0x00) break;  // end of block
     // A run of 15 with no value (0xF0) passes over 16 zeros like this too.
     k += symbol >> 4;
@@ -708,7 +759,7 @@ inline int decode_clamped_block(Jpg_Decoder &d, std::int32_t *block, int dc_tabl
     }
     ++k;
   }
-  idct_dequantised<true>(block, ac_zero);
+  idct_dequantised<true>(block, ac_zero, out, stride);
   return 0;
 }
 
@@ -718,7 +769,8 @@ int huffman_decode(Jpg_Decoder &d, const Jpg_Huffman_Table &t) { return decode_s
 
 int decode_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table, int quant_table,
                  std::int32_t *prediction) {
-  return decode_clamped_block(d, block, dc_table, ac_table, quant_table, prediction);
+  std::int32_t coefficients[64];
+  return decode_block_to(d, coefficients, dc_table, ac_table, quant_table, prediction, block, 8);
 }
 
 void do_idct(std::int32_t *block, const std::int32_t *quant) {
@@ -727,7 +779,7 @@ void do_idct(std::int32_t *block, const std::int32_t *quant) {
     block[i] = dequantise(block[i], quant[i]);
     if (i > 0 && block[i] != 0) ac_zero = false;
   }
-  idct_dequantised<false>(block, ac_zero);
+  idct_dequantised<false>(block, ac_zero, block, 8);
 }
 
 BITMAP *load_memory_jpg(const void *data, std::size_t size, RGB *pal) {
