@@ -91,6 +91,7 @@ Emulator::Emulator(const std::string& config_name, const std::string& path_prefi
             add_games_from_rom_file();
         else
             search_for_games();
+        store_added_games();
     } catch (...) {
         delete_games();
         throw;
@@ -109,6 +110,9 @@ void Emulator::delete_games()
     for (auto& entry : games_)
         delete entry.second;
     games_.clear();
+    for (Added_Game& added : added_games_)
+        delete added.game;
+    added_games_.clear();
 }
 
 void Emulator::load_config()

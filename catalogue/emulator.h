@@ -1,6 +1,7 @@
 #pragma once
 // One emulator of the menu: its configuration file, its games, its menu
 // position in the state file, and the command line and screen shot of a game.
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -95,6 +96,7 @@ private:
     void add_games_from_rom_file();
     void search_for_games();
     void add_game(const std::string& rom_name, const std::string& extension);
+    void store_added_games();
     void delete_games();
 
 protected:
@@ -122,6 +124,16 @@ protected:
     unsigned selected_index_ = 0;
     unsigned first_shown_index_ = 0;
     Emulator_Listener* listener_;
+
+private:
+    // Games added while the lists are read; the games map is built from them
+    // in one sorted pass (far faster than 45 000 scattered tree inserts).
+    struct Added_Game {
+        uint64_t prefix[2];  // the first 16 bytes of the full name, folded, as numbers
+        uint32_t sequence;
+        Game* game;
+    };
+    std::vector<Added_Game> added_games_;
 };
 
 // Stands in the menu for an emulator whose configuration file is unusable.

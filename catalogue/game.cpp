@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <iterator>
 #include <memory>
 #include <string_view>
@@ -50,6 +52,8 @@ public:
             close(fd);
             fd = -1;
         }
+        if (fd >= 0 && st.st_size > 0)
+            file_size = static_cast<size_t>(st.st_size);
     }
     ~Block_Reader()
     {
@@ -60,6 +64,9 @@ public:
     Block_Reader& operator=(const Block_Reader&) = delete;
 
     bool is_open() const { return fd >= 0; }
+
+    // The file's size when opened, as a hint for buffers.
+    size_t size() const { return file_size; }
 
     // The next block of the file; empty at end of file or on a read error.
     std::string_view next()
@@ -75,6 +82,7 @@ public:
 
 private:
     int fd;
+    size_t file_size = 0;
     char buffer[64 * 1024];
 };
 
@@ -168,22 +176,55 @@ bool parse_map_line(std::string_view line, std::string_view& rom, std::string_vi
     return true;
 }
 
-}  // namespace
-
-bool nocase_less::operator()(const std::string& a, const std::string& b) const
+// Three-way form of nocase_less; the first `from` bytes are known to be
+// equal ignoring case.
+int nocase_compare(std::string_view a, std::string_view b, size_t from = 0)
 {
     const size_t n = a.size() < b.size() ? a.size() : b.size();
     const char* pa = a.data();
     const char* pb = b.data();
-    for (size_t i = 0; i < n; ++i) {
+    size_t i = from < n ? from : n;
+    // Titles share long prefixes: skip equal stretches a word at a time.
+    while (i + sizeof(uint64_t) <= n) {
+        uint64_t wa, wb;
+        std::memcpy(&wa, pa + i, sizeof wa);
+        std::memcpy(&wb, pb + i, sizeof wb);
+        if (wa != wb)
+            break;
+        i += sizeof(uint64_t);
+    }
+    for (; i < n; ++i) {
         if (pa[i] == pb[i])
             continue;
         const int ua = upper_signed(pa[i]);
         const int ub = upper_signed(pb[i]);
         if (ua != ub)
-            return ua < ub;
+            return ua < ub ? -1 : 1;
     }
-    return a.size() < b.size();
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// The first eight bytes of a name as one number that orders like the names
+// themselves (a shorter name pads with the smallest value). Equal prefixes
+// say nothing; the names must then be compared in full.
+uint64_t order_prefix(std::string_view name, bool fold_case, size_t from = 0)
+{
+    uint64_t prefix = 0;
+    for (size_t i = from; i < from + sizeof(uint64_t); ++i) {
+        unsigned byte = 0;
+        if (i < name.size())
+            byte = fold_case ? static_cast<unsigned>(upper_signed(name[i]) + 128)
+                             : static_cast<unsigned char>(name[i]);
+        prefix = (prefix << 8) | byte;
+    }
+    return prefix;
+}
+
+}  // namespace
+
+bool nocase_less::operator()(const std::string& a, const std::string& b) const
+{
+    return nocase_compare(a, b) < 0;
 }
 
 void Emulator::load_name_map()
@@ -193,23 +234,49 @@ void Emulator::load_name_map()
     Block_Reader reader(resolve_file_name_case(config_directory_ + "/" + map_file_));
     if (!reader.is_open())
         return;
-    std::string rom_name;  // reused: one allocation for the whole file
+    // The entries are gathered in one text buffer and put into the tree in
+    // ROM-name order: no allocation per line, and one sorted pass instead of
+    // a search per line through scattered nodes.
+    struct Entry {
+        uint64_t prefix;
+        uint32_t sequence;
+        uint32_t rom_size;
+        size_t rom;        // offset into text; the full name follows the ROM name
+        size_t full_size;
+    };
+    std::string text, rom_name;
+    std::vector<Entry> entries;
+    text.reserve(std::min<size_t>(reader.size(), 16 << 20));  // a hint, not a limit
     for_each_line(reader, [&](std::string_view line) {
         std::string_view rom, full;
-        if (!parse_map_line(line, rom, full))
+        if (!parse_map_line(line, rom, full) || rom.size() > UINT32_MAX)
             return;
         rom_name.assign(rom);
         fix_file_name_case(rom_name);
-        // Map files are usually written in ROM-name order: try the end first.
-        auto pos = name_map_.end();
-        if (!name_map_.empty() && !(std::prev(pos)->first < rom_name))
-            pos = name_map_.lower_bound(rom_name);
-        if (pos != name_map_.end() && pos->first == rom_name)
-            pos->second.assign(full);
-        else
-            name_map_.emplace_hint(pos, rom_name, full);
+        entries.push_back(Entry{order_prefix(rom_name, false), static_cast<uint32_t>(entries.size()),
+                                static_cast<uint32_t>(rom_name.size()), text.size(), full.size()});
+        text.append(rom_name).append(full);
         listener_->poll_emulator_listener();
     });
+    const std::string_view all(text);
+    auto rom_of = [all](const Entry& e) { return all.substr(e.rom, e.rom_size); };
+    auto same_rom = [&rom_of](const Entry& a, const Entry& b) {
+        return a.prefix == b.prefix && rom_of(a) == rom_of(b);
+    };
+    // Ties keep the file's order, so that of several lines for one ROM name
+    // the last one wins.
+    std::sort(entries.begin(), entries.end(), [&rom_of](const Entry& a, const Entry& b) {
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        const int c = rom_of(a).compare(rom_of(b));
+        return c != 0 ? c < 0 : a.sequence < b.sequence;
+    });
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i + 1 < entries.size() && same_rom(entries[i], entries[i + 1]))
+            continue;
+        name_map_.emplace_hint(name_map_.end(), rom_of(entries[i]),
+                               all.substr(entries[i].rom + entries[i].rom_size, entries[i].full_size));
+    }
 }
 
 void Emulator::add_games_from_rom_file()
@@ -251,14 +318,52 @@ void Emulator::add_game(const std::string& rom_name, const std::string& extensio
     const auto mapped = name_map_.find(rom_name);
     const std::string& full_name = mapped != name_map_.end() ? mapped->second : rom_name;
     std::unique_ptr<Game> game(new Game(full_name, rom_name, extension));
-    auto [pos, inserted] = games_.try_emplace(full_name, game.get());
-    if (!inserted) {
-        // The later game wins; the entry keeps its key and its place.
-        delete pos->second;
-        pos->second = game.get();
-    }
+    added_games_.push_back(Added_Game{{order_prefix(full_name, true), order_prefix(full_name, true, 8)},
+                                      static_cast<uint32_t>(added_games_.size()), game.get()});
     game.release();
     listener_->poll_emulator_listener();
+}
+
+// Puts the added games into the games map. Of games whose full names are
+// equal ignoring case the one added last wins, and the entry keeps the full
+// name and the place of the first, as if each had replaced the one before.
+void Emulator::store_added_games()
+{
+    // Equal prefixes mean the bytes both names have among their first 16
+    // match ignoring case, so the rest decides.
+    auto compare = [](const Added_Game& a, const Added_Game& b) {
+        if (a.prefix[0] != b.prefix[0])
+            return a.prefix[0] < b.prefix[0] ? -1 : 1;
+        if (a.prefix[1] != b.prefix[1])
+            return a.prefix[1] < b.prefix[1] ? -1 : 1;
+        return nocase_compare(a.game->full_name, b.game->full_name, 2 * sizeof(uint64_t));
+    };
+    std::sort(added_games_.begin(), added_games_.end(), [&compare](const Added_Game& a, const Added_Game& b) {
+        const int c = compare(a, b);
+        return c != 0 ? c < 0 : a.sequence < b.sequence;
+    });
+    size_t first = 0;
+    while (first < added_games_.size()) {
+        Added_Game& head = added_games_[first];
+        size_t last = first;
+        while (last + 1 < added_games_.size() && compare(head, added_games_[last + 1]) == 0)
+            ++last;
+        Game* winner = added_games_[last].game;
+        const auto pos = games_.emplace_hint(games_.end(), head.game->full_name, winner);
+        if (pos->second != winner) {
+            // Only if the sort disagreed with the map's order: replace, as
+            // add_game would, rather than lose the game.
+            delete pos->second;
+            pos->second = winner;
+        }
+        for (size_t i = first; i < last; ++i)
+            delete added_games_[i].game;
+        for (size_t i = first; i <= last; ++i)
+            added_games_[i].game = nullptr;
+        first = last + 1;
+    }
+    added_games_.clear();
+    added_games_.shrink_to_fit();
 }
 
 bool Emulator::is_valid_extension(const std::string& extension) const

@@ -13,6 +13,8 @@ public:
     std::string get_extension() const { return extension; }
 
 private:
+    friend class Emulator;  // sorts its new games by full name without copies
+
     std::string full_name;
     std::string rom_name;
     std::string extension;  // without the dot; empty for games from a ROM list

@@ -237,3 +237,35 @@ TEST_F(Game_List_Test, GetGameListOverwritesEarlierContents)
     EXPECT_EQ(games[0]->get_rom_name(), "a");
     EXPECT_EQ(games[1]->get_rom_name(), "b");
 }
+
+TEST_F(Game_List_Test, ListOrderMatchesNocaseLessForTrickyNames)
+{
+    // Long shared prefixes, case differences inside and after the first 16
+    // bytes, bytes from 0x80 up, and names that end where others go on.
+    const std::vector<std::string> titles = {
+        "Street Fighter II (World)", "STREET FIGHTER II (world) 2", "street fighter ii", "Street Fighter",
+        "Street Fighter II \x80", "Street Fighter II", "a\x80", "a", "A\x80\x80", "\x80", "", "_", "Z",
+        "abcdefghijklmnop", "ABCDEFGHIJKLMNOPq", "abcdefghijklmnoP", "abcdefgh", "abcdefgh\x80\x80"};
+    std::string roms, map;
+    for (size_t i = 0; i < titles.size(); ++i) {
+        std::string rom(1, 'r');
+        rom += std::to_string(i);
+        roms += rom + "\n";
+        map += rom + " \"" + titles[i] + "\"\n";
+    }
+    auto emu = rom_list_emulator(roms, map);
+    std::vector<Game*> games;
+    emu->get_game_list(games);
+    nocase_less less;
+    for (size_t i = 1; i < games.size(); ++i)
+        EXPECT_TRUE(less(games[i - 1]->get_full_name(), games[i]->get_full_name()))
+            << i << ": " << games[i - 1]->get_full_name() << " / " << games[i]->get_full_name();
+    // Equal ignoring case: "street fighter ii" and "Street Fighter II" are
+    // one game, the later one.
+    EXPECT_EQ(games.size(), titles.size() - 2);  // also "abcdefghijklmnop" ~ "abcdefghijklmnoP"
+    for (Game* g : games) {
+        if (less(g->get_full_name(), "STREET FIGHTER II") || less("STREET FIGHTER II", g->get_full_name()))
+            continue;
+        EXPECT_EQ(g->get_rom_name(), "r5");
+    }
+}
