@@ -12,11 +12,11 @@
 #include <vector>
 
 #include <allegro.h>
-#include <jpeglib.h>
 
 #include "addons/alttf.h"
 #include "engine/engine.h"
 #include "views/menu.h"
+#include "tests/views/jpeg_writer.h"
 #include "views/sshot.h"
 
 namespace {
@@ -41,40 +41,6 @@ double mean(const std::vector<double>& v)
 double maximum(const std::vector<double>& v)
 {
     return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
-}
-
-bool write_jpeg(const std::string& file, int w, int h, int seed)
-{
-    std::vector<unsigned char> rgb(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            unsigned char* p = &rgb[(size_t(y) * w + x) * 3];
-            p[0] = (unsigned char)((x * 7 + seed * 40) & 255);
-            p[1] = (unsigned char)((y * 5 + x * y / 64) & 255);
-            p[2] = (unsigned char)(((x ^ y) + seed * 90) & 255);
-        }
-    FILE* out = std::fopen(file.c_str(), "wb");
-    if (!out)
-        return false;
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, out);
-    c.image_width = JDIMENSION(w);
-    c.image_height = JDIMENSION(h);
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 85, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = &rgb[size_t(c.next_scanline) * w * 3];
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    return std::fclose(out) == 0;
 }
 
 // Runs the engine loop one cycle per pass without waiting for the tick,
@@ -166,7 +132,11 @@ int main()
         return 1;
     const std::string shots[2] = {std::string(dir) + "/a.jpg", std::string(dir) + "/b.jpg"};
     for (int i = 0; i < 2; ++i)
-        if (!write_jpeg(shots[i], 640, 480, i))
+        if (!views_test::write_jpeg(shots[i], 640, 480, [i](int x, int y, unsigned char* p) {
+                p[0] = (unsigned char)((x * 7 + i * 40) & 255);
+                p[1] = (unsigned char)((y * 5 + x * y / 64) & 255);
+                p[2] = (unsigned char)(((x ^ y) + i * 90) & 255);
+            }, 85))
             return 1;
 
     Marvane::Screen_Shot shot(engine);

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
 
 #include "engine_driver.h"
+#include "jpeg_writer.h"
 #include "support/jpeg.h"
 #include "support/logfile.h"
 #include "views/sshot.h"
@@ -49,40 +49,6 @@ struct Toggles : Marvane::Screen_Shot_Listener {
     int count = 0;
     void toggle_screen_shot() override { ++count; }
 };
-
-// Writes a JPEG with libjpeg (baseline, 4:2:0, JFIF).
-void write_jpeg(const std::string& file, int w, int h)
-{
-    std::vector<unsigned char> rgb(size_t(w) * h * 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            unsigned char* p = &rgb[(size_t(y) * w + x) * 3];
-            p[0] = (unsigned char)(x * 255 / w);
-            p[1] = (unsigned char)(y * 255 / h);
-            p[2] = 128;
-        }
-    FILE* out = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, out);
-    c.image_width = JDIMENSION(w);
-    c.image_height = JDIMENSION(h);
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = &rgb[size_t(c.next_scanline) * w * 3];
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(out);
-}
 
 // A valid greyscale PNG of any size without holding its pixels: rows are
 // deflated one at a time.
@@ -401,7 +367,11 @@ TEST_F(Shots, ToggleKeyReachesTheListenerOncePerPress)
 TEST_F(Shots, JpegDecodingPollsTheMusicPerRowOfUnits)
 {
     const std::string file = dir + "/progress.jpg";
-    write_jpeg(file, 640, 480);
+    ASSERT_TRUE(views_test::write_jpeg(file, 640, 480, [](int x, int y, unsigned char* p) {
+        p[0] = (unsigned char)(x * 255 / 640);
+        p[1] = (unsigned char)(y * 255 / 480);
+        p[2] = 128;
+    }));
     const int before = driver.polls_total;
     shot->set_bitmap(file, fix(100), 0);
     ASSERT_TRUE(shot->has_image);
