@@ -1,0 +1,71 @@
+// marvo-frontend: started only by the starter `marvo`, with one of two
+// argument pairs; the exit code tells the starter what to do next.
+#include <allegro.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/engine.h"
+#include "launcher/launcher.h"
+#include "support/fileutil.h"
+#include "support/logfile.h"
+
+namespace {
+
+// The pairs the starter passes: the first asks for a fade-out first.
+const char* const FADE_PAIR[2] = {"0x6D61", "0x7276"};
+const char* const NO_FADE_PAIR[2] = {"0x6D61", "0x766F"};
+
+bool is_pair(int argc, char** argv, const char* const pair[2])
+{
+    return argc == 3 && std::strcmp(argv[1], pair[0]) == 0 && std::strcmp(argv[2], pair[1]) == 0;
+}
+
+}  // namespace
+
+bool quietly_create_directory(const std::string& path)
+{
+    if (directory_exists(path))
+        return true;
+    return create_directory(path) && directory_exists(path);
+}
+
+int main(int argc, char** argv)
+{
+    bool accepted = true;
+    bool fade = false;
+    if (is_pair(argc, argv, FADE_PAIR))
+        fade = true;
+    else if (!is_pair(argc, argv, NO_FADE_PAIR))
+        accepted = false;
+
+    install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+
+    if (!accepted) {
+        allegro_message("Use marvo.exe.\n");
+        return 3;
+    }
+    if (!quietly_create_directory("logs"))
+        return 4;
+
+    int result = 3;
+    Marvane::Launcher_Controller* controller = nullptr;
+    try {
+        LogFile::open_log_file("logs/marvo.log");
+        LogFile::vx_log->info(Marvane::Launcher_Controller::get_version_string());
+        LogFile::vx_log->info(allegro_id);
+        controller = new Marvane::Launcher_Controller(fade);
+        result = controller->launch_game();
+    } catch (const GameEngine::InitError& error) {
+        if (LogFile::vx_log)
+            LogFile::vx_log->error(error.error_string());
+        result = 3;
+    } catch (...) {
+        result = 3;
+    }
+    delete controller;
+    return result;
+}
+END_OF_MAIN()
