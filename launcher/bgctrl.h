@@ -67,6 +67,8 @@ public:
   // skipped. An empty name leaves the list empty without a log line.
   void read_playlist(const std::string &file_name, std::vector<std::string> &list);
 
+  const MP3_Background *get_player() const { return player; }
+  MP3_Background *get_player() { return player; }
   // The playlist as read by load_config.
   const std::vector<std::string> &get_playlist() const { return playlist; }
   // Most entries a playlist may hold; the rest of a longer file is ignored.

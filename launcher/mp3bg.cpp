@@ -3,10 +3,43 @@
 #include <allegro.h>
 
 #include <array>
+#include <cstdio>
 
 #include "addons/almp3.h"
 #include "support/fileutil.h"
 #include "support/logfile.h"
+
+namespace {
+
+// Allegro's own file packfiles trust the size a file had when it was opened:
+// reading one that has shrunk since never returns. These read through stdio,
+// which simply reads short at the new end.
+int music_fclose(void *f) { return std::fclose(static_cast<std::FILE *>(f)); }
+int music_getc(void *f) { return std::fgetc(static_cast<std::FILE *>(f)); }
+int music_ungetc(int c, void *f) { return std::ungetc(c, static_cast<std::FILE *>(f)); }
+long music_fread(void *p, long n, void *f) {
+  return n <= 0 ? 0 : static_cast<long>(std::fread(p, 1, static_cast<std::size_t>(n), static_cast<std::FILE *>(f)));
+}
+int music_putc(int, void *) { return EOF; }
+long music_fwrite(const void *, long, void *) { return 0; }
+int music_fseek(void *f, int offset) { return std::fseek(static_cast<std::FILE *>(f), offset, SEEK_CUR); }
+int music_feof(void *f) { return std::feof(static_cast<std::FILE *>(f)); }
+int music_ferror(void *f) { return std::ferror(static_cast<std::FILE *>(f)); }
+
+const PACKFILE_VTABLE music_file_vtable = {music_fclose, music_getc,  music_ungetc, music_fread, music_putc,
+                                           music_fwrite, music_fseek, music_feof,   music_ferror};
+
+PACKFILE *open_music_file(const std::string &name) {
+  std::FILE *f = std::fopen(name.c_str(), "rb");
+  if (!f)
+    return nullptr;
+  PACKFILE *pf = pack_fopen_vtable(&music_file_vtable, f);
+  if (!pf)
+    std::fclose(f);
+  return pf;
+}
+
+} // namespace
 
 namespace Marvane {
 
@@ -126,7 +159,7 @@ bool MP3_Background_Almp3_Stream::open_current_mp3() {
   // offset would read before the file.
   if (!file_exists(name) || start_offset < 0 || start_offset > file_size(name))
     return false;
-  file = pack_fopen(name.c_str(), "r");
+  file = open_music_file(name);
   if (!file)
     return false;
   pack_fseek(file, start_offset);
