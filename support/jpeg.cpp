@@ -117,27 +117,27 @@ using U32 = std::uint32_t;
 
 inline std::int32_t signed32(U32 v) { return static_cast<std::int32_t>(v); }
 
-// One 1-D pass over eight values STRIDE apart; results scaled by 2^13.
-template <int STRIDE>
-inline void idct_1d(const std::int32_t *in, U32 out[8]) {
-  U32 z2 = static_cast<U32>(in[2 * STRIDE]), z3 = static_cast<U32>(in[6 * STRIDE]);
-  U32 z1 = (z2 + z3) * 4433u;
-  const U32 tmp2 = z1 - z3 * 15137u;
-  const U32 tmp3 = z1 + z2 * 6270u;
-  z2 = static_cast<U32>(in[0]);
-  z3 = static_cast<U32>(in[4 * STRIDE]);
-  const U32 tmp0 = (z2 + z3) << 13;
-  const U32 tmp1 = (z2 - z3) << 13;
-  const U32 tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3;
-  const U32 tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
+// One 1-D pass over eight values; results scaled by 2^13. V is a 32-bit
+// unsigned integer or a vector of four, so that four columns go at once.
+template <typename V>
+inline void idct_1d(const V in[8], V out[8]) {
+  V z2 = in[2], z3 = in[6];
+  V z1 = (z2 + z3) * 4433u;
+  const V tmp2 = z1 - z3 * 15137u;
+  const V tmp3 = z1 + z2 * 6270u;
+  z2 = in[0];
+  z3 = in[4];
+  const V tmp0 = (z2 + z3) << 13;
+  const V tmp1 = (z2 - z3) << 13;
+  const V tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3;
+  const V tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
 
-  U32 o0 = static_cast<U32>(in[7 * STRIDE]), o1 = static_cast<U32>(in[5 * STRIDE]);
-  U32 o2 = static_cast<U32>(in[3 * STRIDE]), o3 = static_cast<U32>(in[STRIDE]);
+  V o0 = in[7], o1 = in[5], o2 = in[3], o3 = in[1];
   z1 = o0 + o3;
   z2 = o1 + o2;
   z3 = o0 + o2;
-  U32 z4 = o1 + o3;
-  const U32 z5 = (z3 + z4) * 9633u;
+  V z4 = o1 + o3;
+  const V z5 = (z3 + z4) * 9633u;
   o0 *= 2446u;
   o1 *= 16819u;
   o2 *= 25172u;
@@ -161,6 +161,9 @@ inline void idct_1d(const std::int32_t *in, U32 out[8]) {
   out[4] = tmp13 - o0;
 }
 
+typedef std::uint32_t U32x4 __attribute__((vector_size(16)));
+typedef std::int32_t S32x4 __attribute__((vector_size(16)));
+
 inline int clamp_sample(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
 // Row output: ((sum + 2^17) >> 18) + 128, clamped to 0..255 when CLAMP.
@@ -183,29 +186,31 @@ void idct_dequantised(const std::int32_t *block, bool ac_zero, T *out, int strid
       for (int c = 0; c < 8; ++c) out[r * stride + c] = v;
     return;
   }
+  // Columns, four at a time; the results are stored transposed so that the
+  // row pass can also take four rows at a time.
   std::int32_t work[64];
-  for (int c = 0; c < 8; ++c) {
-    const std::int32_t *in = block + c;
-    if ((in[8] | in[16] | in[24] | in[32] | in[40] | in[48] | in[56]) == 0) {
-      const std::int32_t dc = signed32(static_cast<U32>(in[0]) << 2);
-      for (int r = 0; r < 8; ++r) work[r * 8 + c] = dc;
-      continue;
+  for (int half = 0; half < 8; half += 4) {
+    U32x4 in[8], sums[8];
+    for (int r = 0; r < 8; ++r) std::memcpy(&in[r], block + r * 8 + half, sizeof in[r]);
+    idct_1d(in, sums);
+    for (int r = 0; r < 8; ++r) {
+      const S32x4 v = __builtin_convertvector(sums[r] + 1024u, S32x4) >> 11;
+      for (int i = 0; i < 4; ++i) work[(half + i) * 8 + r] = v[i];
     }
-    U32 sums[8];
-    idct_1d<8>(in, sums);
-    for (int r = 0; r < 8; ++r) work[r * 8 + c] = signed32(sums[r] + 1024u) >> 11;
   }
-  for (int r = 0; r < 8; ++r) {
-    const std::int32_t *row = work + r * 8;
-    T *dst = out + r * stride;
-    if ((row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
-      const T v = static_cast<T>(row_sample<CLAMP>(static_cast<U32>(row[0]) << 13));
-      for (int c = 0; c < 8; ++c) dst[c] = v;
-      continue;
+  // Rows: ((sum + 2^17) >> 18) + 128.
+  for (int half = 0; half < 8; half += 4) {
+    U32x4 in[8], sums[8];
+    for (int c = 0; c < 8; ++c) std::memcpy(&in[c], work + c * 8 + half, sizeof in[c]);
+    idct_1d(in, sums);
+    for (int c = 0; c < 8; ++c) {
+      S32x4 v = (__builtin_convertvector(sums[c] + 0x20000u, S32x4) >> 18) + 128;
+      if (CLAMP) {
+        v &= v > 0;
+        v = (v | (v > 255)) & 255;
+      }
+      for (int i = 0; i < 4; ++i) out[(half + i) * stride + c] = static_cast<T>(v[i]);
     }
-    U32 sums[8];
-    idct_1d<1>(row, sums);
-    for (int c = 0; c < 8; ++c) dst[c] = static_cast<T>(row_sample<CLAMP>(sums[c]));
   }
 }
 
@@ -396,7 +401,7 @@ bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
   const int units = (d.width + unit_w - 1) / unit_w;
   Row_Buffers rows;
   if (!rows.allocate(units, unit_w, unit_h)) return false;
-  std::int32_t coefficients[64];
+  std::int32_t coefficients[64] = {};
   jpg_start_bits(d);
   for (int y = 0; y < d.height; y += unit_h) {
     for (int u = 0; u < units; ++u) {
@@ -699,7 +704,7 @@ inline int decode_symbol(Jpg_Decoder &d, const Jpg_Huffman_Table &t) {
 
 // A symbol and the value that follows it. False when the code did not
 // match; symbol -2 at the fill bits before a restart marker.
-inline bool decode_symbol_value(Jpg_Decoder &d, const Jpg_Huffman_Table &t, int &symbol, int &value) {
+[[gnu::always_inline]] inline bool decode_symbol_value(Jpg_Decoder &d, const Jpg_Huffman_Table &t, int &symbol, int &value) {
   if (at_fill_bits(d)) {
     symbol = -2;
     value = 0;
@@ -728,12 +733,18 @@ int put_x(T *out, int stride) {
 }
 
 // decode_block with the samples written to out (rows `stride` apart),
-// clamped to 0..255 as every user of them clamps anyway.
+// clamped to 0..255 as every user of them clamps anyway. The coefficients
+// come in all zero and are left so: only the places written are cleared.
 template <typename T>
 int decode_block_to(Jpg_Decoder &d, std::int32_t *coefficients, int dc_table, int ac_table,
                     int quant_table, std::int32_t *prediction, T *out, int stride) {
   std::int32_t *block = coefficients;
-  std::memset(block, 0, 64 * sizeof *block);
+  std::uint8_t written[64];
+  int count = 0;
+  const auto clear = [&] {
+    block[0] = 0;
+    for (int i = 0; i < count; ++i) block[written[i]] = 0;
+  };
   // A DC code that does not match makes an X like an AC one; at the fill
   // bits before a restart marker the block stays flat rather than reading
   // through the marker.
@@ -747,7 +758,10 @@ int decode_block_to(Jpg_Decoder &d, std::int32_t *coefficients, int dc_table, in
   bool ac_zero = true;
   for (int k = 1; k < 64;) {
     int symbol, value;
-    if (!decode_symbol_value(d, ac, symbol, value)) return put_x(out, stride);
+    if (!decode_symbol_value(d, ac, symbol, value)) {
+      clear();
+      return put_x(out, stride);
+    }
     if (symbol == -2 || symbol == 0x00) break;  // end of block
     // A run of 15 with no value (0xF0) passes over 16 zeros like this too.
     k += symbol >> 4;
@@ -755,11 +769,13 @@ int decode_block_to(Jpg_Decoder &d, std::int32_t *coefficients, int dc_table, in
     if (value != 0) {
       const int at = natural.at[k];
       block[at] = value * quant[at];  // |value| < 2^15, quant < 2^8
+      written[count++] = static_cast<std::uint8_t>(at);
       ac_zero = false;
     }
     ++k;
   }
   idct_dequantised<true>(block, ac_zero, out, stride);
+  clear();
   return 0;
 }
 
@@ -769,7 +785,7 @@ int huffman_decode(Jpg_Decoder &d, const Jpg_Huffman_Table &t) { return decode_s
 
 int decode_block(Jpg_Decoder &d, std::int32_t *block, int dc_table, int ac_table, int quant_table,
                  std::int32_t *prediction) {
-  std::int32_t coefficients[64];
+  std::int32_t coefficients[64] = {};
   return decode_block_to(d, coefficients, dc_table, ac_table, quant_table, prediction, block, 8);
 }
 
