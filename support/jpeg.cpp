@@ -379,9 +379,9 @@ template <typename T>
 int decode_block_to(Jpg_Decoder &d, std::int32_t *coefficients, int dc_table, int ac_table,
                     int quant_table, std::int32_t *prediction, T *out, int stride);
 
-// Decodes the scan into bmp, a row of units at a time. False when memory ran
-// short (nothing drawn) or the data ran out (the rows of units not decoded
-// are black).
+// Decodes the scan into bmp, a row of units at a time. False only when
+// memory ran short; when the data runs out, the rows of units not decoded
+// are left black.
 bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
   const Pixel_Layout layout{_rgb_r_shift_24 / 8, _rgb_g_shift_24 / 8, _rgb_b_shift_24 / 8};
   std::int32_t prediction[3] = {0, 0, 0};
@@ -419,7 +419,7 @@ bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
     if (d.exhausted) {
       // Truncated: what was not decoded stays black.
       rectfill(bmp, 0, y, bmp->w - 1, bmp->h - 1, 0);
-      return false;
+      return true;
     }
     const int lines = d.height - y < unit_h ? d.height - y : unit_h;
     bool any_exact = false;
@@ -807,7 +807,10 @@ BITMAP *load_memory_jpg(const void *data, std::size_t size, RGB *pal) {
   BITMAP *bmp = nullptr;
   if (read_headers(*d) == 0) {
     bmp = create_bitmap_ex(24, d->width, d->height);
-    if (bmp) decode_scan(*d, bmp);
+    if (bmp && !decode_scan(*d, bmp)) {
+      destroy_bitmap(bmp);
+      bmp = nullptr;
+    }
   }
   std::free(d);
   if (!bmp) return nullptr;

@@ -10,8 +10,7 @@
 #include <turbojpeg.h>
 
 #include "support/jpeg.h"
-
-#include <jpeglib.h>
+#include "tests/support/jpeg_encode.h"
 
 void jpgalleg_start();
 BITMAP *jpgalleg_decode(const void *data, int size);
@@ -36,30 +35,10 @@ Bytes make_picture(int width, int height) {
                         static_cast<int>(128 + 90 * std::cos(fx * fy * 20)) + noise - edge};
       for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(std::clamp(v[c], 0, 255));
     }
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char *out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = width;
-  c.image_height = height;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 85, TRUE);
-  c.comp_info[0].h_samp_factor = c.comp_info[0].v_samp_factor = 2;
-  jpeg_start_compress(&c, TRUE);
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = &rgb[static_cast<std::size_t>(c.next_scanline) * width * 3];
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  Bytes file(out, out + size);
-  std::free(out);
-  jpeg_destroy_compress(&c);
-  return file;
+  Jpeg_Options options;
+  options.quality = 85;
+  options.h_samp = options.v_samp = 2;
+  return encode_jpeg(rgb.data(), width, height, 3, options);
 }
 
 // Best time of several runs, in milliseconds.

@@ -14,23 +14,15 @@
 #include <gtest/gtest.h>
 
 #include "support/jpeg.h"
-
-#include <jpeglib.h>
+#include "tests/support/jpeg_encode.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-struct Picture {
+struct Picture : Jpeg_Options {
   int width = 64, height = 48;
   int components = 3;
-  int h_samp = 1, v_samp = 1;
-  bool restart_each_row = false;
-  bool optimise = false;
-  bool progressive = false;
-  bool jfif = true;
-  int quality = 75;
-  Bytes app1;  // payload of an APP1 segment, when not empty
 };
 
 // Smooth shading with some edges, so that blocks carry AC coefficients.
@@ -41,43 +33,12 @@ unsigned char sample(int x, int y, int channel) {
 }
 
 Bytes encode(const Picture &p) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char *out = nullptr;
-  unsigned long out_size = 0;
-  jpeg_mem_dest(&c, &out, &out_size);
-  c.image_width = p.width;
-  c.image_height = p.height;
-  c.input_components = p.components;
-  c.in_color_space = p.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, p.quality, TRUE);
-  c.write_JFIF_header = p.jfif ? TRUE : FALSE;
-  c.optimize_coding = p.optimise ? TRUE : FALSE;
-  if (p.restart_each_row) c.restart_in_rows = 1;
-  if (p.components == 3) {
-    c.comp_info[0].h_samp_factor = p.h_samp;
-    c.comp_info[0].v_samp_factor = p.v_samp;
-    for (int i = 1; i < 3; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
-  }
-  if (p.progressive) jpeg_simple_progression(&c);
-  jpeg_start_compress(&c, TRUE);
-  if (!p.app1.empty()) jpeg_write_marker(&c, JPEG_APP0 + 1, p.app1.data(), p.app1.size());
-  std::vector<unsigned char> row(p.width * p.components);
-  while (c.next_scanline < c.image_height) {
-    const int y = c.next_scanline;
+  Bytes pixels(static_cast<std::size_t>(p.width) * p.height * p.components);
+  for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x)
-      for (int ch = 0; ch < p.components; ++ch) row[x * p.components + ch] = sample(x, y, ch);
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&c, rows, 1);
-  }
-  jpeg_finish_compress(&c);
-  Bytes file(out, out + out_size);
-  std::free(out);
-  jpeg_destroy_compress(&c);
-  return file;
+      for (int ch = 0; ch < p.components; ++ch)
+        pixels[(static_cast<std::size_t>(y) * p.width + x) * p.components + ch] = sample(x, y, ch);
+  return encode_jpeg(pixels.data(), p.width, p.height, p.components, p);
 }
 
 // libjpeg's decoding: accurate integer transform, plain upsampling, RGB out.
