@@ -38,8 +38,12 @@ fixed clamp_fixed(int64_t value) {
 }
 
 // One axis of a move: lands on the target once the next step would reach
-// or pass it, so a truncated step never overshoots.
+// or pass it, so a truncated step never overshoots. A step truncated to
+// nothing (less than a 65536th of a pixel per update left to go, as after
+// an interrupted move) lands at once rather than never.
 fixed advance(fixed current, fixed step, fixed target) {
+    if (step == 0)
+        return target;
     int64_t next = static_cast<int64_t>(current) + step;
     if (step > 0 ? next >= target : next <= target)
         return target;

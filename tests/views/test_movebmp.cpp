@@ -100,6 +100,22 @@ TEST_F(Movable, JumpsAndVeryShortMoves) {
     EXPECT_EQ(p.pos_y(), itofix(300));
 }
 
+TEST_F(Movable, AnInterruptedMoveStillLandsWhenLittleIsLeftToGo) {
+    Probe p(driver.engine, 10, 10);
+    p.move_to(0, 100, 0);
+    p.move_to(0, 0, 100);
+    for (int i = 0; i < 6; ++i)
+        p.update();
+    ASSERT_GT(p.pos_y(), 0);
+    ASSERT_LT(p.pos_y(), 6) << "a few 65536ths of a pixel above the target";
+    // Moving on sideways: the few units left on y divide into no step.
+    p.move_to(50, 0, 100);
+    auto path = run_move(p);
+    EXPECT_EQ(path.size(), 7u);
+    EXPECT_TRUE(p.is_stopped());
+    EXPECT_EQ(p.pos_y(), 0);
+}
+
 struct Movable_Drawing : Movable {
     // Each row of the bitmap in its own colour, so that the source row of
     // a drawn pixel can be read back.
