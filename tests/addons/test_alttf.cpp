@@ -316,6 +316,7 @@ TEST_F(Ttf, LatinOneCharactersHaveTheirOwnGlyphs) {
 TEST_F(Ttf, BadFontFilesGiveNull) {
     EXPECT_EQ(load_ttf_font("/nonexistent/font.ttf", 16, TTF_SMOOTH_FULL), nullptr);
     EXPECT_EQ(load_ttf_font(nullptr, 16, TTF_SMOOTH_FULL), nullptr);
+    EXPECT_EQ(load_ttf_font(MARVO_BINARY_DIR, 16, TTF_SMOOTH_FULL), nullptr);  // a directory
     EXPECT_EQ(load_ttf_font(scratch("empty.ttf", "").c_str(), 16, TTF_SMOOTH_FULL), nullptr);
     EXPECT_EQ(load_ttf_font(scratch("text.ttf", "This is not a font.\n").c_str(), 16, TTF_SMOOTH_NONE),
               nullptr);
