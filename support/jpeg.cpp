@@ -175,9 +175,8 @@ inline std::int32_t row_sample(U32 sum) {
 
 // Transforms dequantised coefficients (natural order) into 8 rows of 8
 // samples at out (rows `stride` apart; out may be the coefficients). ac_zero:
-// every coefficient but the DC is zero, so all 64 samples are equal; rows and
-// columns whose AC terms are all zero likewise give equal values. These
-// shortcuts give exactly what the full passes give.
+// every coefficient but the DC is zero, so all 64 samples are equal, exactly
+// what the two passes would give.
 template <bool CLAMP, typename T>
 void idct_dequantised(const std::int32_t *block, bool ac_zero, T *out, int stride) {
   if (ac_zero) {
