@@ -39,11 +39,8 @@ static int32_t le32(const unsigned char* p)
     return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
 }
 
-// The size a picture file declares in its header (PNG, BMP, PCX, JPEG);
-// false when the header does not say.
-static bool declared_size(const std::vector<unsigned char>& h, uint64_t* w, uint64_t* ht)
+bool picture_size_from_header(const unsigned char* h, size_t n, uint64_t* w, uint64_t* ht)
 {
-    const size_t n = h.size();
     if (n >= 24 && h[0] == 0x89 && h[1] == 'P' && h[2] == 'N' && h[3] == 'G') {
         *w = be32(&h[16]);
         *ht = be32(&h[20]);
@@ -61,8 +58,10 @@ static bool declared_size(const std::vector<unsigned char>& h, uint64_t* w, uint
         return true;
     }
     if (n >= 12 && h[0] == 0x0A) {
-        *w = uint64_t(int(le16(&h[8])) - int(le16(&h[4])) + 1);
-        *ht = uint64_t(int(le16(&h[10])) - int(le16(&h[6])) + 1);
+        const int width = int(le16(&h[8])) - int(le16(&h[4])) + 1;
+        const int height = int(le16(&h[10])) - int(le16(&h[6])) + 1;
+        *w = uint64_t(std::max(width, 0));
+        *ht = uint64_t(std::max(height, 0));
         return true;
     }
     if (n >= 4 && h[0] == 0xFF && h[1] == 0xD8) {
@@ -92,7 +91,7 @@ static bool too_large_to_load(const std::string& file)
     head.resize(std::fread(head.data(), 1, head.size(), in));
     std::fclose(in);
     uint64_t w = 0, h = 0;
-    return declared_size(head, &w, &h) && w * h > MAX_PICTURE_PIXELS;
+    return picture_size_from_header(head.data(), head.size(), &w, &h) && w != 0 && h > MAX_PICTURE_PIXELS / w;
 }
 
 static void log_info(const char* message)

@@ -4,6 +4,8 @@
 
 #include <allegro.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "engine/engine.h"
@@ -33,6 +35,11 @@ public:
 // Progress callback for the JPEG loader: keeps the engine's background task
 // (the music) going during long decodes. data is the engine.
 void jpeg_progress_monitor(void* data, int rows_done, int image_height);
+
+// The picture size that the start of a PNG, BMP, PCX or JPEG file declares;
+// false when the bytes do not say. Pictures declaring more than 4096 x 4096
+// pixels are not loaded.
+bool picture_size_from_header(const unsigned char* data, std::size_t size, uint64_t* width, uint64_t* height);
 
 class Screen_Shot : public GameEngine::Drawable, public GameEngine::Updatable {
 public:
