@@ -21,7 +21,7 @@ const char* const application_title = "Tovan Marvane Tools";
 
 namespace {
 
-// "MS Sans Serif" 8 point as the dialogs were laid out for it.
+// The size at which the wrapped labels break where the layout expects.
 constexpr Fl_Fontsize dialog_font_size = 10;
 
 template <void (TMain::*handler)()>
@@ -50,6 +50,10 @@ Fl_Color blend(int r0, int g0, int b0, int r1, int g1, int b1, int step, int ste
 
 void use_dialog_font()
 {
+    // The layout was made for a narrow sans serif; ask for Helvetica's metrics
+    // first and let fontconfig fall back to the desktop's sans serif.
+    Fl::set_font(FL_HELVETICA, " Nimbus Sans,Liberation Sans,Arial,sans");
+    Fl::set_font(FL_HELVETICA_BOLD, "BNimbus Sans,Liberation Sans,Arial,sans");
     FL_NORMAL_SIZE = dialog_font_size;
 }
 

@@ -1,0 +1,182 @@
+// The built marvolist on the test's X display, driven with xdotool: Go runs
+// against the fake MAME and ends with the "Completed!!" box, a failed check
+// shows its own box, Enter opens About, and Exit saves "Config.ini".
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "generator/settings.h"
+#include "run_fixture.h"
+
+extern char** environ;
+
+using namespace generator_test;
+
+namespace {
+
+// Standard output of a shell command line.
+std::string shell(const std::string& command)
+{
+    std::string text;
+    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            text.append(buffer, n);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// Polls until the condition holds or the time is up.
+bool wait_for(const std::function<bool()>& condition, int seconds = 30)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+// The visible window whose title is exactly `title`, or "".
+std::string window_titled(const std::string& title)
+{
+    std::istringstream ids(shell("xdotool search --onlyvisible --name ."));
+    for (std::string id; ids >> id;) {
+        std::string name = shell("xdotool getwindowname " + id);
+        while (!name.empty() && name.back() == '\n')
+            name.pop_back();
+        if (name == title)
+            return id;
+    }
+    return "";
+}
+
+class Marvolist : public Generator_Run {
+protected:
+    void SetUp() override
+    {
+        if (std::getenv("DISPLAY") == nullptr)
+            GTEST_SKIP() << "no display";
+        Generator_Run::SetUp();
+        // Config.ini lives beside the executable, so the program gets a copy of its own.
+        program = root / "bin" / "marvolist";
+        fs::create_directories(program.parent_path());
+        fs::copy_file(fs::path(MARVO_BINARY_DIR) / "bin" / "marvolist", program);
+        ini = program.parent_path() / "Config.ini";
+    }
+
+    void TearDown() override
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        Generator_Run::TearDown();
+    }
+
+    void start()
+    {
+        const std::string path = program.string();
+        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+        ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
+        ASSERT_TRUE(wait_for([&] { return !(main_window = window_titled("Tovan Marvane Tools")).empty(); }));
+    }
+
+    // A click at a point of a window, in the window's own coordinates.
+    void click(const std::string& window, int x, int y)
+    {
+        shell("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+              std::to_string(y) + " click 1");
+    }
+
+    void key(const std::string& window, const char* name)
+    {
+        shell("xdotool windowfocus --sync " + window + " key " + name);
+    }
+
+    // Waits for a message box by its caption, then answers it with Escape.
+    void answer_box(const std::string& caption)
+    {
+        std::string box;
+        ASSERT_TRUE(wait_for([&] { return !(box = window_titled(caption)).empty(); })) << caption;
+        key(box, "Escape");
+        ASSERT_TRUE(wait_for([&] { return window_titled(caption).empty(); })) << caption;
+    }
+
+    fs::path program, ini;
+    std::string main_window;
+    pid_t pid = -1;
+};
+
+}  // namespace
+
+TEST_F(Marvolist, GoCompletesAFailedCheckIsShownAndExitSaves)
+{
+    write_file(ini, "[CONFIG]\r\nROMPath=" + roms.string() + "\r\nSNAPPath=" + snap.string() +
+                        "\r\nMAMEEXE=" + exe.string() + "\r\nOutputDir=" + out.string() +
+                        "\r\nButtons=0\r\n");
+    start();
+    // A picture of the window for whoever checks its layout by eye.
+    const fs::path picture = fs::path(MARVO_BINARY_DIR) / "marvolist-window.png";
+    fs::remove(picture);
+    shell("import -window root " + picture.string());
+    EXPECT_TRUE(fs::exists(picture));
+
+    click(main_window, 392 + 44, 376 + 16);  // Go
+    answer_box("Tovan Marvane tools");       // "Completed!!"
+    EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman", "galaga", "sf2", "mrdo"}));
+    EXPECT_EQ(output_names(), (std::vector<std::string>{"MAME.cfg", "mame.map", "mame.rom"}));
+
+    fs::remove_all(snap);
+    click(main_window, 392 + 44, 376 + 16);
+    answer_box("Folder not found");  // "Error: Can't find SNAP Folder."
+
+    // Enter opens the About box; its Close button closes it.
+    key(main_window, "Return");
+    std::string about;
+    ASSERT_TRUE(wait_for([&] { return !(about = window_titled("About")).empty(); }));
+    shell("import -window root " + (fs::path(MARVO_BINARY_DIR) / "marvolist-about.png").string());
+    click(about, 224 + 32, 72 + 12);
+    ASSERT_TRUE(wait_for([&] { return window_titled("About").empty(); }));
+
+    click(main_window, 8 + 44, 376 + 16);  // Exit
+    int status = -1;
+    ASSERT_TRUE(wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+    pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string saved = read_file(ini);
+    EXPECT_NE(saved.find("\r\nButtons=0\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\r\nVerify=0\r\n"), std::string::npos) << saved;
+    EXPECT_EQ(Marvane::read_settings(ini.string()).mame_exe, exe.string());
+}
+
+TEST_F(Marvolist, DamagedConfigOpensWithWhatCanBeRead)
+{
+    std::string junk(10 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < junk.size(); ++i)
+        junk[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const std::string bytes = junk + "\n[CONFIG]\nOutputDir=/" + std::string(99999, 'o') + "\nVerify=1\n";
+    write_file(ini, bytes);
+    start();
+    // It answers: Exit saves what it read and ends.
+    click(main_window, 8 + 44, 376 + 16);
+    int status = -1;
+    ASSERT_TRUE(wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+    pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const Marvane::Generator_Settings s = Marvane::read_settings(ini.string());
+    EXPECT_EQ(s.output_dir, "/" + std::string(99999, 'o'));
+    EXPECT_TRUE(s.verify);
+    EXPECT_EQ(s.filter, Marvane::default_filter);
+    // The bytes it could not read are still there.
+    EXPECT_TRUE(read_file(ini).compare(0, junk.size(), junk) == 0);
+}
