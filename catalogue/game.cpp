@@ -236,7 +236,8 @@ void Emulator::load_name_map()
         return;
     // The entries are gathered in one text buffer and put into the tree in
     // ROM-name order: no allocation per line, and one sorted pass instead of
-    // a search per line through scattered nodes.
+    // a search per line through scattered nodes. A huge file goes in batches,
+    // so that only the distinct names stay in memory.
     struct Entry {
         uint64_t prefix;
         uint32_t sequence;
@@ -244,9 +245,34 @@ void Emulator::load_name_map()
         size_t rom;        // offset into text; the full name follows the ROM name
         size_t full_size;
     };
+    const size_t batch_entries = 1 << 18, batch_text = 16 << 20;
     std::string text, rom_name;
     std::vector<Entry> entries;
-    text.reserve(std::min<size_t>(reader.size(), 16 << 20));  // a hint, not a limit
+    text.reserve(std::min(reader.size(), batch_text));
+
+    auto flush = [&] {
+        const std::string_view all(text);
+        auto rom_of = [all](const Entry& e) { return all.substr(e.rom, e.rom_size); };
+        // Ties keep the file's order, so that of several lines for one ROM
+        // name the last one wins.
+        std::sort(entries.begin(), entries.end(), [&rom_of](const Entry& a, const Entry& b) {
+            if (a.prefix != b.prefix)
+                return a.prefix < b.prefix;
+            const int c = rom_of(a).compare(rom_of(b));
+            return c != 0 ? c < 0 : a.sequence < b.sequence;
+        });
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const Entry& e = entries[i];
+            if (i + 1 < entries.size() && entries[i + 1].prefix == e.prefix && rom_of(entries[i + 1]) == rom_of(e))
+                continue;
+            // Later batches replace what earlier ones set.
+            name_map_.insert_or_assign(name_map_.end(), std::string(rom_of(e)),
+                                       std::string(all.substr(e.rom + e.rom_size, e.full_size)));
+        }
+        entries.clear();
+        text.clear();
+    };
+
     for_each_line(reader, [&](std::string_view line) {
         std::string_view rom, full;
         if (!parse_map_line(line, rom, full) || rom.size() > UINT32_MAX)
@@ -257,26 +283,10 @@ void Emulator::load_name_map()
                                 static_cast<uint32_t>(rom_name.size()), text.size(), full.size()});
         text.append(rom_name).append(full);
         listener_->poll_emulator_listener();
+        if (entries.size() >= batch_entries || text.size() >= batch_text)
+            flush();
     });
-    const std::string_view all(text);
-    auto rom_of = [all](const Entry& e) { return all.substr(e.rom, e.rom_size); };
-    auto same_rom = [&rom_of](const Entry& a, const Entry& b) {
-        return a.prefix == b.prefix && rom_of(a) == rom_of(b);
-    };
-    // Ties keep the file's order, so that of several lines for one ROM name
-    // the last one wins.
-    std::sort(entries.begin(), entries.end(), [&rom_of](const Entry& a, const Entry& b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        const int c = rom_of(a).compare(rom_of(b));
-        return c != 0 ? c < 0 : a.sequence < b.sequence;
-    });
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (i + 1 < entries.size() && same_rom(entries[i], entries[i + 1]))
-            continue;
-        name_map_.emplace_hint(name_map_.end(), rom_of(entries[i]),
-                               all.substr(entries[i].rom + entries[i].rom_size, entries[i].full_size));
-    }
+    flush();
 }
 
 void Emulator::add_games_from_rom_file()

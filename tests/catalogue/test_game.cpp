@@ -269,3 +269,17 @@ TEST_F(Game_List_Test, ListOrderMatchesNocaseLessForTrickyNames)
         EXPECT_EQ(g->get_rom_name(), "r5");
     }
 }
+
+TEST_F(Game_List_Test, LaterMapLineWinsAcrossAHugeFile)
+{
+    // Far more lines than the loader sorts in one batch.
+    std::string map = "dup \"First\"\nkeep \"Kept\"\n";
+    for (int i = 0; i < 300000; ++i) {
+        char line[32];
+        snprintf(line, sizeof line, "f%06d \"F\"\n", i);
+        map += line;
+    }
+    map += "dup \"Second\"\n";
+    auto emu = rom_list_emulator("dup keep f123456", map);
+    EXPECT_EQ(full_names(*emu), "F|Kept|Second");
+}
