@@ -153,7 +153,9 @@ void Screen_Shot::set_bitmap(const std::string& file, fix new_brightness, int de
 {
     requested_file = file;
     brightness = new_brightness;
-    if (delay_ms == 0) {
+    // A negative delay (from the configuration) would wrap into an endless
+    // one; it loads at once like 0.
+    if (delay_ms <= 0) {
         load_timer->disable();
         update_bitmap();
         state = IDLE;

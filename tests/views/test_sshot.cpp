@@ -233,6 +233,11 @@ TEST_F(Shots, OnlyTheLastOfTwoDelayedRequestsIsLoaded)
     EXPECT_EQ(shot->state, 0);
     EXPECT_EQ(centre_pixel(), makecol(0, 255, 0));
 
+    // A negative delay loads at once, like no delay.
+    shot->set_bitmap(a, fix(100), -300);
+    EXPECT_EQ(shot->state, 0);
+    EXPECT_EQ(shot->loaded_file, a);
+
     // A request without delay while one is pending wins at once.
     shot->set_bitmap(a, fix(100), 300);
     shot->set_bitmap(b, fix(50), 0);
