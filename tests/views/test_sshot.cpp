@@ -98,12 +98,15 @@ void write_big_png(const std::string& file, unsigned w, unsigned h, unsigned cha
 
 struct Shots : ::testing::Test {
     Engine_Driver driver;
-    std::string dir = views_test::output_dir();
+    // Each test its own folder: tests run in parallel and reuse file names.
+    std::string dir = views_test::output_dir() + "/sshot_" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::unique_ptr<Probe> shot;
     BITMAP* target = create_bitmap(800, 600);
 
     void SetUp() override
     {
+        std::filesystem::create_directories(dir);
         shot = std::make_unique<Probe>(driver.engine);
         shot->set_prefer_integer_scaling(true);
     }
