@@ -329,14 +329,18 @@ void put_colour_line(std::uint8_t *p, const Pixel_Layout &layout, const std::uin
     return;
   }
   const int ro = layout.red, go = layout.green, bo = layout.blue;
+  const int rs = 8 * ro, gs = 8 * go, bs = 8 * bo;
   int x = 0;
-  for (int ci = 0; x + ACROSS <= width; ++ci) {
+  // Whole pixels stored as four bytes, the fourth overwritten by the next
+  // pixel; the last pixel of the line is stored byte by byte.
+  for (int ci = 0; x + ACROSS < width; ++ci) {
     const int red = b.red[ci], green = b.green[ci], blue = b.blue[ci];
     for (int k = 0; k < ACROSS; ++k, ++x, p += 3) {
       const int y = luma[x];
-      p[ro] = clip[y + red];
-      p[go] = clip[y + green];
-      p[bo] = clip[y + blue];
+      const std::uint32_t pixel = static_cast<std::uint32_t>(clip[y + red]) << rs |
+                                  static_cast<std::uint32_t>(clip[y + green]) << gs |
+                                  static_cast<std::uint32_t>(clip[y + blue]) << bs;
+      std::memcpy(p, &pixel, 4);
     }
   }
   for (; x < width; ++x, p += 3) {
