@@ -68,13 +68,19 @@ std::string quote_rom_path(const std::string& path)
 }
 
 Emulator::Emulator()
-    : listener_(Null_Emulator_Listener::instance())
+    : node_arena_(std::make_unique<std::pmr::monotonic_buffer_resource>()),
+      name_map_(node_arena_.get()),
+      games_(node_arena_.get()),
+      listener_(Null_Emulator_Listener::instance())
 {
 }
 
 Emulator::Emulator(const std::string& config_name, const std::string& path_prefix,
                    Emulator_Listener* listener)
-    : config_directory_("config"),
+    : node_arena_(std::make_unique<std::pmr::monotonic_buffer_resource>()),
+      name_map_(node_arena_.get()),
+      games_(node_arena_.get()),
+      config_directory_("config"),
       config_name_(config_name),
       path_prefix_(path_prefix),
       listener_(listener ? listener : Null_Emulator_Listener::instance())

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <vector>
 
@@ -100,8 +101,12 @@ private:
     void delete_games();
 
 protected:
-    std::map<std::string, std::string> name_map_;
-    std::map<std::string, Game*, nocase_less> games_;
+    // The tree nodes of both maps come from one arena: a map never drops a
+    // node before the emulator goes, and 45 000 games then load without
+    // 90 000 heap allocations. It comes first so that it outlives the maps.
+    std::unique_ptr<std::pmr::monotonic_buffer_resource> node_arena_;
+    std::pmr::map<std::string, std::string> name_map_;
+    std::pmr::map<std::string, Game*, nocase_less> games_;
     std::string config_directory_;
     std::string config_name_;
     std::unique_ptr<Config_File> config_file_;

@@ -248,7 +248,10 @@ void Emulator::load_name_map()
     const size_t batch_entries = 1 << 18, batch_text = 16 << 20;
     std::string text, rom_name;
     std::vector<Entry> entries;
+    // Sized from the file (a map line is rarely under 32 bytes) so that the
+    // buffers do not grow by copying.
     text.reserve(std::min(reader.size(), batch_text));
+    entries.reserve(std::min(reader.size() / 32 + 1, batch_entries));
 
     auto flush = [&] {
         const std::string_view all(text);
@@ -300,6 +303,7 @@ void Emulator::add_games_from_rom_file()
     }
     const std::string no_extension;
     std::string rom_name;
+    added_games_.reserve(std::min<size_t>(reader.size() / 8 + 1, 1 << 20));  // names of 8 and a blank
     for_each_token(reader, [&](std::string_view token) {
         rom_name.assign(token);
         fix_file_name_case(rom_name);

@@ -100,39 +100,37 @@ double time_sort_once(const std::string& map)
 
 struct Build_Figures {
     double seconds = -1;
-    double peak_mb = -1;  // resident memory above the child's baseline
+    double peak_mb = -1;  // resident memory above the process's baseline
     unsigned games = 0;
 };
 
-// Builds the emulator in a fresh child process, as the front-end builds each
-// emulator once in its run: no heap left behind by an earlier build. The
-// child reports the build time, its peak memory and the number of games.
-Build_Figures build_in_child(const char* name)
+// Run as `bench_catalogue --build NAME` in the catalogue directory: builds
+// the emulator once and prints its figures. This is the front-end's case: a
+// fresh process with an untouched heap, paying a page fault per new page.
+int build_once(const char* name)
+{
+    std::ofstream("/proc/self/clear_refs") << "5";  // peak = current from here on
+    const long baseline_kb = status_kb("VmRSS");
+    const auto start = Clock::now();
+    auto* emu = new Marvane::Emulator(name, "", nullptr);
+    const double taken = seconds_since(start);
+    const long peak_kb = status_kb("VmHWM");
+    std::printf("%.6f %.3f %u\n", taken, static_cast<double>(peak_kb - baseline_kb) / 1024.0,
+                emu->number_of_games());
+    return 0;
+}
+
+Build_Figures build_in_fresh_process(const char* self, const char* name)
 {
     Build_Figures figures;
-    int fds[2];
-    if (pipe(fds) != 0)
+    const std::string command = std::string("'") + self + "' --build " + name;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
         return figures;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        std::ofstream("/proc/self/clear_refs") << "5";  // peak = current from here on
-        const long baseline_kb = status_kb("VmRSS");
-        Build_Figures out;
-        const auto start = Clock::now();
-        auto* emu = new Marvane::Emulator(name, "", nullptr);
-        out.seconds = seconds_since(start);
-        out.peak_mb = static_cast<double>(status_kb("VmHWM") - baseline_kb) / 1024.0;
-        out.games = emu->number_of_games();
-        const ssize_t written = write(fds[1], &out, sizeof out);
-        _exit(written == static_cast<ssize_t>(sizeof out) ? 0 : 1);
-    }
-    close(fds[1]);
-    if (pid > 0 && read(fds[0], &figures, sizeof figures) != static_cast<ssize_t>(sizeof figures))
+    if (std::fscanf(pipe, "%lf %lf %u", &figures.seconds, &figures.peak_mb, &figures.games) != 3)
         figures = Build_Figures();
-    close(fds[0]);
-    if (pid > 0)
-        waitpid(pid, nullptr, 0);
+    if (pclose(pipe) != 0)
+        figures = Build_Figures();
     return figures;
 }
 
@@ -160,8 +158,11 @@ double best_of(int runs, F&& work)
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--build") == 0)
+        return build_once(argv[2]);
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     char pattern[] = "/tmp/marvo-bench-catalogue-XXXXXX";
     if (!mkdtemp(pattern)) {
         std::perror("mkdtemp");
@@ -202,13 +203,13 @@ int main()
                     return static_cast<size_t>(std::unique(up.begin(), up.end()) - up.begin());
                 }());
 
-    // Memory and the cold build in fresh children: the first build of a
+    // Memory and the cold build in fresh processes: the first build of a
     // front-end run starts from an untouched heap and pays a page fault per
     // new page, which on some virtual machines costs more than the work.
     double fresh = 1e9, peak_mb = 0;
     unsigned loaded = 0;
     for (int run = 0; run < 3; ++run) {
-        const Build_Figures built = build_in_child("List");
+        const Build_Figures built = build_in_fresh_process(self.c_str(), "List");
         if (built.seconds < 0) {
             std::fprintf(stderr, "bench_catalogue: the build failed\n");
             return 1;
