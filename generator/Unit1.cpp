@@ -322,12 +322,12 @@ void TMain::choose_file(const char* pattern, const char* title, const char* filt
 
 void TMain::Button3Click()
 {
-    choose_file("*.exe", "Select MAME.EXE", "EXE Files (*.exe)\t*.exe", Txt_Mame);
+    choose_file("*.exe", "Select MAME.EXE", "EXE Files\t*.exe", Txt_Mame);
 }
 
 void TMain::Button5Click()
 {
-    choose_file("*.ini", "Select Catver.ini", "INI Files (*.ini)\t*.ini", Txt_Cat);
+    choose_file("*.ini", "Select Catver.ini", "INI Files\t*.ini", Txt_Cat);
 }
 
 Fl_Input* TMain::field(Marvane::Run_Text which) const
