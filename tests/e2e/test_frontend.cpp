@@ -1,0 +1,376 @@
+// The built front-end and starter end to end, in scratch cabinets on the
+// suite's X display: arguments and exit codes, the hand-over through
+// "runit.bat", the state file, the screen-shot key, the screen grab, the
+// music, and the starter's round trip.
+#include "e2e/frontend_env.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+
+using e2e::Cabinet;
+using e2e::Process;
+using e2e::Window;
+using e2e::lines_of;
+
+namespace {
+
+// The value of key in section of an INI text, or "" when absent.
+std::string ini_value(const std::string& text, const std::string& section, const std::string& key)
+{
+    bool inside = false;
+    for (const std::string& line : lines_of(text)) {
+        if (!line.empty() && line[0] == '[') {
+            inside = line == "[" + section + "]";
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (!inside || eq == std::string::npos)
+            continue;
+        std::string name = line.substr(0, eq);
+        name.erase(name.find_last_not_of(' ') + 1);
+        if (name == key) {
+            std::string value = line.substr(eq + 1);
+            value.erase(0, value.find_first_not_of(' '));
+            return value;
+        }
+    }
+    return "";
+}
+
+// Starts the front-end and waits until its menu is up, still and focused.
+void start_menu(Cabinet& cabinet, Process& process, Window& window,
+                const std::map<std::string, std::string>& env = {})
+{
+    ASSERT_TRUE(cabinet.start(process, {"0x6D61", "0x766F"}, env));
+    ASSERT_TRUE(cabinet.wait_for_log("Starting engine loop")) << cabinet.output();
+    ASSERT_TRUE(window.find());
+    ASSERT_FALSE(window.wait_until_still(cabinet).empty());
+}
+
+void choose_fourth_game(Cabinet& cabinet, Window& window)
+{
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(window.press("Down"));
+        ASSERT_FALSE(window.wait_until_still(cabinet).empty());
+    }
+    ASSERT_TRUE(window.press("Return"));
+}
+
+}  // namespace
+
+TEST(Frontend_Arguments, AnythingButAnAcceptedPairIsRefusedWithExitCode3)
+{
+    Cabinet cabinet;
+    const std::vector<std::vector<std::string>> refused = {
+        {},                              // no arguments
+        {"0x6D61"},                      // one token
+        {"0x1234", "0x5678"},            // wrong pair
+        {"0x6D61", "0x766F", "0x7276"},  // a third argument
+        {"0x7276", "0x6D61"},            // tokens swapped
+        {"0x6D61", "0x766f"},            // case differs
+        {"0x6D61", "0x766F "},           // trailing character
+        {"0x6D61x", "0x7276"},           // trailing character on the first token
+    };
+    for (const auto& args : refused) {
+        Process process;
+        std::filesystem::remove(cabinet.dir / "output.txt");
+        // Without a display the message goes to the terminal only.
+        ASSERT_TRUE(cabinet.start(process, args, {{"DISPLAY", ""}}));
+        EXPECT_EQ(process.wait(20), 3) << args.size() << " arguments";
+        EXPECT_NE(cabinet.output().find("Use marvo.exe."), std::string::npos) << cabinet.output();
+        // Nothing is logged before the arguments are accepted.
+        EXPECT_FALSE(cabinet.exists("logs/marvo.log"));
+    }
+}
+
+TEST(Frontend_Arguments, RefusalShowsAMessageBoxOnTheDisplay)
+{
+    Cabinet cabinet;
+    Process process;
+    ASSERT_TRUE(cabinet.start(process, {"0x6D61", "0x766F", "extra"}));
+    // The box stays until the user answers it.
+    std::string box;
+    ASSERT_TRUE(e2e::within(15, [&] {
+        box = e2e::shell_output("timeout 5 xdotool search --onlyvisible --name '^xmessage$' 2>/dev/null");
+        return !box.empty();
+    }));
+    EXPECT_TRUE(process.running());
+    const std::string id = lines_of(box).back();
+    ASSERT_EQ(e2e::shell("timeout 5 xdotool windowfocus " + id + " && timeout 5 xdotool key Return"), 0);
+    EXPECT_EQ(process.wait(20), 3);
+    EXPECT_FALSE(cabinet.exists("logs/marvo.log"));
+}
+
+TEST(Frontend_Arguments, LogsDirectoryThatCannotBeMadeGivesExitCode4)
+{
+    Cabinet cabinet;
+    std::filesystem::remove_all(cabinet.dir / "logs");
+    e2e::write_file(cabinet.dir / "logs", "a file where the directory should be");
+    Process process;
+    ASSERT_TRUE(cabinet.start(process));
+    EXPECT_EQ(process.wait(20), 4);
+    EXPECT_EQ(cabinet.read("logs"), "a file where the directory should be");
+    EXPECT_EQ(cabinet.output().find("Use marvo.exe."), std::string::npos);
+}
+
+TEST(Frontend_Arguments, MissingLogsDirectoryIsCreated)
+{
+    Cabinet cabinet;
+    std::filesystem::remove_all(cabinet.dir / "logs");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    ASSERT_TRUE(window.press("Escape"));
+    EXPECT_EQ(process.wait(20), 2);
+    EXPECT_TRUE(std::filesystem::is_directory(cabinet.dir / "logs"));
+}
+
+TEST(Frontend_Handover, ChoosingTheFourthGameWritesTheBatchFileAndState)
+{
+    Cabinet cabinet;
+    e2e::write_file(cabinet.dir / "logs/runit.log", "the last run's output\n");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    ASSERT_NO_FATAL_FAILURE(choose_fourth_game(cabinet, window));
+    ASSERT_EQ(process.wait(20), 0) << cabinet.log();
+
+    const std::string cab = cabinet.dir.string();
+    const std::vector<std::string> expected = {
+        "@echo off",
+        "cd " + cab + "/emu",
+        "./demo-emulator digdeep -machine arcade  > " + cab + "/logs/runit.log",
+        "cd " + cab,
+    };
+    EXPECT_EQ(lines_of(cabinet.read("runit.bat")), expected);
+    EXPECT_EQ(cabinet.read("runit.bat").back(), '\n');
+    struct stat info {};
+    ASSERT_EQ(stat((cabinet.dir / "runit.bat").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0002, 0u) << "no one else may rewrite the commands";
+
+    const std::string state = cabinet.read("marvo.sta");
+    EXPECT_EQ(ini_value(state, "Arcade", "selected_index"), "3");
+    EXPECT_EQ(ini_value(state, "Main", "current_emu"), "0");
+    EXPECT_EQ(ini_value(state, "Main", "last_font_file"), "slicker.ttf");
+    EXPECT_EQ(ini_value(state, "Main", "last_font_size"), "20");
+    EXPECT_EQ(ini_value(state, "Main", "last_antialias_font"), "yes");
+
+    // The six lines, in order, one after the other.
+    const std::string log = cabinet.log();
+    const std::vector<std::string> logged = {
+        "[Info] Game selected: <Dig Deeper>",
+        "[Info] Emulator: <Arcade Classics>",
+        "[Info] Directory: <" + cab + "/emu>",
+        "[Info] Pre-command: <>",
+        "[Info] Post-command: <>",
+        "[Info] Command: <./demo-emulator digdeep -machine arcade >",
+    };
+    const std::vector<std::string> log_lines = lines_of(log);
+    auto at = std::find_if(log_lines.begin(), log_lines.end(),
+                           [&](const std::string& l) { return l.find(logged[0]) != std::string::npos; });
+    ASSERT_NE(at, log_lines.end()) << log;
+    for (const std::string& line : logged) {
+        ASSERT_NE(at, log_lines.end());
+        EXPECT_NE(at->find(line), std::string::npos) << *at;
+        ++at;
+    }
+    EXPECT_NE(log.find("[Info] Exitting"), std::string::npos);
+
+    // The last run's output became copy 1; the new one is for the starter.
+    EXPECT_EQ(cabinet.read("logs/runit.001"), "the last run's output\n");
+    EXPECT_FALSE(cabinet.exists("logs/runit.log"));
+}
+
+TEST(Frontend_Handover, DebugModeAnnouncesEveryCommandAndKeepsFiles)
+{
+    Cabinet cabinet;
+    cabinet.set("debug", "yes");
+    e2e::write_file(cabinet.dir / "runit.bat", "echo from an earlier run\n");
+    e2e::write_file(cabinet.dir / "logs/runit.log", "the last run's output\n");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    // Start-up has passed the point where a left-over batch file goes.
+    EXPECT_EQ(cabinet.read("runit.bat"), "echo from an earlier run\n");
+    ASSERT_NO_FATAL_FAILURE(choose_fourth_game(cabinet, window));
+    ASSERT_EQ(process.wait(20), 1) << cabinet.log();
+
+    const std::string cab = cabinet.dir.string();
+    const std::string command = "./demo-emulator digdeep -machine arcade ";
+    const std::vector<std::string> expected = {
+        "@echo on",
+        "cd " + cab + "/emu",
+        "echo Will run: \"" + command + "\"",
+        "pause",
+        command,
+        "cd " + cab,
+        "pause",
+    };
+    EXPECT_EQ(lines_of(cabinet.read("runit.bat")), expected);
+    EXPECT_EQ(cabinet.read("logs/runit.log"), "the last run's output\n");
+    EXPECT_FALSE(cabinet.exists("logs/runit.001"));
+}
+
+TEST(Frontend_Handover, NormalModeRemovesALeftOverBatchFile)
+{
+    Cabinet cabinet;
+    e2e::write_file(cabinet.dir / "runit.bat", "echo from an earlier run\n");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    EXPECT_FALSE(cabinet.exists("runit.bat"));
+    ASSERT_TRUE(window.press("Escape"));
+    EXPECT_EQ(process.wait(20), 2);
+    EXPECT_FALSE(cabinet.exists("runit.bat"));
+}
+
+TEST(Frontend_State, QuitSavesTheStateAndASecondStartComesBackThere)
+{
+    Cabinet cabinet;
+    {
+        Process process;
+        Window window;
+        ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+        ASSERT_TRUE(window.press("Escape"));
+        ASSERT_EQ(process.wait(20), 2);
+        EXPECT_NE(cabinet.log().find("[Info] Quit selected"), std::string::npos);
+        EXPECT_EQ(ini_value(cabinet.read("marvo.sta"), "Main", "current_emu"), "0");
+        EXPECT_FALSE(cabinet.exists("runit.bat"));
+    }
+    {
+        // Next emulator (Page Down in the demo), two games down, quit.
+        Process process;
+        Window window;
+        ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+        ASSERT_TRUE(window.press("Next"));
+        ASSERT_FALSE(window.wait_until_still(cabinet).empty());
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(window.press("Down"));
+            ASSERT_FALSE(window.wait_until_still(cabinet).empty());
+        }
+        ASSERT_TRUE(window.press("Escape"));
+        ASSERT_EQ(process.wait(20), 2);
+        const std::string state = cabinet.read("marvo.sta");
+        EXPECT_EQ(ini_value(state, "Main", "current_emu"), "1");
+        EXPECT_EQ(ini_value(state, "Consoles", "selected_index"), "2");
+    }
+    {
+        // Straight to the play key: the game saved above is the one chosen.
+        Process process;
+        Window window;
+        ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+        ASSERT_TRUE(window.press("Return"));
+        ASSERT_EQ(process.wait(20), 0);
+        const std::string log = cabinet.log();
+        EXPECT_NE(log.find("[Info] Emulator: <Home Consoles>"), std::string::npos) << log;
+        EXPECT_NE(cabinet.read("runit.bat").find("cd " + cabinet.dir.string() + "/emu\n"), std::string::npos);
+        EXPECT_EQ(ini_value(cabinet.read("marvo.sta"), "Consoles", "selected_index"), "2");
+    }
+}
+
+TEST(Frontend_Screen, ScreenShotKeyTogglesTheFullScreenPicture)
+{
+    for (const char* orientation : {"0", "1"}) {
+        Cabinet cabinet;
+        cabinet.set("menu_orientation", orientation);
+        cabinet.set("resolution", "");
+        Process process;
+        Window window;
+        ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+        // The second game has a picture; it is behind the menu once still.
+        ASSERT_TRUE(window.press("Down"));
+        const std::string behind = window.wait_until_still(cabinet);
+        ASSERT_TRUE(window.press("space"));
+        const std::string full = window.wait_until_still(cabinet);
+        ASSERT_TRUE(window.press("space"));
+        const std::string back = window.wait_until_still(cabinet);
+        ASSERT_FALSE(behind.empty());
+        ASSERT_FALSE(full.empty());
+        EXPECT_NE(behind, full) << "menu_orientation " << orientation;
+        EXPECT_EQ(behind, back) << "menu_orientation " << orientation;
+        // Kept for a look by eye at both layouts.
+        const std::string keep = std::string(MARVO_BINARY_DIR) + "/e2e-menu-" + orientation;
+        e2e::write_file(keep + ".png", behind);
+        e2e::write_file(keep + "-full.png", full);
+        ASSERT_TRUE(window.press("Escape"));
+        EXPECT_EQ(process.wait(20), 2);
+    }
+}
+
+TEST(Frontend_Screen, F12WritesShotPng)
+{
+    Cabinet cabinet;
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    const std::string shot = window.grab(cabinet);
+    ASSERT_GT(shot.size(), 8u);
+    EXPECT_EQ(shot.substr(1, 3), "PNG");
+    ASSERT_TRUE(window.press("Escape"));
+    EXPECT_EQ(process.wait(20), 2);
+}
+
+TEST(Frontend_Music, MusicIsHeardWhileTheMenuRuns)
+{
+    Cabinet cabinet;
+    cabinet.set("background_music", "1");
+    const std::string raw = (cabinet.dir / "captured.raw").string();
+    e2e::write_file(cabinet.dir / ".asoundrc",
+                    "pcm.!default { type file; slave.pcm \"null\"; file \"" + raw + "\"; format \"raw\" }\n");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window, {{"HOME", cabinet.dir.string()}}));
+    // A second of 16-bit stereo at 44.1 kHz with something in it.
+    int peak = 0;
+    EXPECT_TRUE(e2e::within(20, [&] {
+        const std::string data = e2e::read_file(raw);
+        if (data.size() < 44100 * 4)
+            return false;
+        peak = 0;
+        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+            const int sample = static_cast<int16_t>(static_cast<uint8_t>(data[i]) |
+                                                    (static_cast<uint8_t>(data[i + 1]) << 8));
+            peak = std::max(peak, std::abs(sample));
+        }
+        return peak > 1000;
+    })) << "peak " << peak;
+    ASSERT_TRUE(window.press("Escape"));
+    EXPECT_EQ(process.wait(20), 2);
+    EXPECT_FALSE(ini_value(cabinet.read("marvo.sta"), "Main", "last_mp3_file").empty());
+}
+
+TEST(Frontend_Starter, RunsTheBatchFileAndStartsTheFrontEndAgain)
+{
+    // A long directory with blanks: longer than any fixed path buffer, and
+    // the shell must still read every path in the batch file as one word.
+    Cabinet cabinet(std::string("a cabinet folder whose name is far longer than eighty characters ") +
+                    "for the batch file");
+    ASSERT_GT(cabinet.dir.string().size(), 100u);
+    Process starter;
+    ASSERT_TRUE(starter.start({e2e::starter_program()}, cabinet.dir.string(), (cabinet.dir / "output.txt").string()));
+    ASSERT_TRUE(cabinet.wait_for_log("Starting engine loop")) << cabinet.output();
+    {
+        Window window;
+        ASSERT_TRUE(window.find());
+        ASSERT_FALSE(window.wait_until_still(cabinet).empty());
+        ASSERT_NO_FATAL_FAILURE(choose_fourth_game(cabinet, window));
+    }
+    // The demo emulator's words land in the log the batch file names, then
+    // the front-end starts again with a fresh log.
+    EXPECT_TRUE(e2e::within(30, [&] {
+        return cabinet.read("logs/runit.log").find("Demo emulator was asked to run: digdeep -machine arcade") !=
+               std::string::npos;
+    })) << cabinet.output();
+    EXPECT_TRUE(e2e::within(30, [&] {
+        return cabinet.exists("logs/marvo.001") && cabinet.log().find("Starting engine loop") != std::string::npos;
+    })) << cabinet.output();
+    EXPECT_NE(cabinet.read("logs/marvo.001").find("Game selected: <Dig Deeper>"), std::string::npos);
+    {
+        Window window;
+        ASSERT_TRUE(window.find());
+        ASSERT_FALSE(window.wait_until_still(cabinet).empty());
+        ASSERT_TRUE(window.press("Escape"));
+    }
+    EXPECT_EQ(starter.wait(30), 0) << cabinet.output();
+}
