@@ -5,11 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
-#include <iterator>
 #include <memory>
 #include <string_view>
 
@@ -45,7 +44,7 @@ public:
     explicit Block_Reader(const std::string& path)
     {
         fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        struct stat st;
+        struct stat st {};
         // Only regular files: a directory or a FIFO where a list is expected
         // counts as a file that cannot be opened.
         if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
@@ -313,18 +312,17 @@ void Emulator::add_games_from_rom_file()
 
 void Emulator::search_for_games()
 {
-    DIR* dir = opendir(rom_directory_.c_str());
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(rom_directory_.c_str()), closedir);
     if (!dir)
         return;
     std::string entry, base, extension;
-    while (const dirent* e = readdir(dir)) {
+    while (const dirent* e = readdir(dir.get())) {
         entry = e->d_name;
         fix_file_name_case(entry);
         split_extension(entry, base, extension);
         if (is_valid_extension(extension))
             add_game(base, extension);
     }
-    closedir(dir);
 }
 
 void Emulator::add_game(const std::string& rom_name, const std::string& extension)
