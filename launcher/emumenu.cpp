@@ -278,22 +278,21 @@ void Emu_Menu_Controller::quit_pressed()
 
 void Emu_Menu_Controller::next_menu_pressed()
 {
-    if (!manager->get_current_emulator())
-        return;
-    play_sample(next_sample);
-    state = LEAVING_NEXT;
-    menu->hide_right(menu_animation_time);
-    screen_shot->cancel_set_bitmap();
-    set_current_emulator_indecies();
+    leave_for_other_emulator(LEAVING_NEXT, next_sample, &Menu_View::hide_right);
 }
 
 void Emu_Menu_Controller::previous_menu_pressed()
 {
+    leave_for_other_emulator(LEAVING_PREVIOUS, previous_sample, &Menu_View::hide_left);
+}
+
+void Emu_Menu_Controller::leave_for_other_emulator(int leaving_state, SAMPLE* sample, void (Menu_View::*hide)(int))
+{
     if (!manager->get_current_emulator())
         return;
-    play_sample(previous_sample);
-    state = LEAVING_PREVIOUS;
-    menu->hide_left(menu_animation_time);
+    play_sample(sample);
+    state = leaving_state;
+    (menu->*hide)(menu_animation_time);
     screen_shot->cancel_set_bitmap();
     set_current_emulator_indecies();
 }

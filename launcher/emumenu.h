@@ -131,6 +131,8 @@ public:
 private:
     // The colour of key, or def when it does not hold exactly three numbers.
     static int read_color(Config_Section* section, const std::string& key, int def);
+    // The menu slides out (hide) on its way to the next or previous emulator.
+    void leave_for_other_emulator(int leaving_state, SAMPLE* sample, void (Menu_View::*hide)(int));
     // The sample at index of the data file, or null when there is none.
     static SAMPLE* sample_at(DataFile* data_file, int index);
 

@@ -374,3 +374,80 @@ TEST(Frontend_Starter, RunsTheBatchFileAndStartsTheFrontEndAgain)
     }
     EXPECT_EQ(starter.wait(30), 0) << cabinet.output();
 }
+
+namespace {
+
+// Replaces the cabinet's marvo.dat by one of binary entries only.
+void write_data_file(const Cabinet& cabinet, int entries)
+{
+    const auto work = cabinet.dir / "datwork";
+    std::filesystem::create_directories(work);
+    std::filesystem::remove(cabinet.dir / "marvo.dat");
+    for (int i = 0; i < entries; ++i) {
+        std::string name = std::to_string(i);
+        name.insert(0, 1, 'e').append(".bin");
+        e2e::write_file(work / name, "not a sound");
+        ASSERT_EQ(e2e::shell("cd '" + work.string() + "' && dat -a -t DATA '" + (cabinet.dir / "marvo.dat").string() +
+                             "' " + name + " >/dev/null"),
+                  0);
+    }
+}
+
+// Starts the front-end and expects it to refuse with exit code 3 and the
+// given error in its log.
+void expect_start_refused(const Cabinet& cabinet, const std::string& error)
+{
+    Process process;
+    ASSERT_TRUE(cabinet.start(process));
+    EXPECT_EQ(process.wait(30), 3);
+    EXPECT_NE(cabinet.log().find("[Err ] " + error), std::string::npos) << cabinet.log();
+    EXPECT_FALSE(cabinet.exists("marvo.sta"));
+}
+
+}  // namespace
+
+TEST(Frontend_Startup, DataFileWithTooFewOrWrongEntriesStopsTheStart)
+{
+    Cabinet cabinet;
+    ASSERT_NO_FATAL_FAILURE(write_data_file(cabinet, 2));
+    // (dat adds an entry of its own, the grabber's information.)
+    expect_start_refused(cabinet, "Error loading marvo.dat: it holds 3 entries, 7 are needed");
+    ASSERT_NO_FATAL_FAILURE(write_data_file(cabinet, 7));
+    expect_start_refused(cabinet, "Error loading marvo.dat: entry 0 is not a sample");
+    e2e::write_file(cabinet.dir / "marvo.dat", "no data file at all");
+    expect_start_refused(cabinet, "Error loading marvo.dat");
+    std::filesystem::remove(cabinet.dir / "marvo.dat");
+    expect_start_refused(cabinet, "Error loading marvo.dat");
+}
+
+TEST(Frontend_Startup, FontThatDoesNotLoadFallsBackToTheShippedFont)
+{
+    Cabinet cabinet;
+    e2e::write_file(cabinet.dir / "broken.ttf", "not a font");
+    cabinet.set("font_file", "broken.ttf");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    ASSERT_TRUE(window.press("Escape"));
+    ASSERT_EQ(process.wait(20), 2);
+    const std::string log = cabinet.log();
+    EXPECT_NE(log.find("[Info] Loading font: broken.ttf"), std::string::npos);
+    EXPECT_NE(log.find("[Warn] Could not load font broken.ttf, using slicker.ttf"), std::string::npos) << log;
+    EXPECT_NE(log.find("[Info] Font loaded"), std::string::npos);
+    const std::string state = cabinet.read("marvo.sta");
+    EXPECT_EQ(ini_value(state, "Main", "last_font_file"), "slicker.ttf");
+    EXPECT_EQ(ini_value(state, "Main", "last_font_file_size"),
+              std::to_string(std::filesystem::file_size(cabinet.dir / "slicker.ttf")));
+}
+
+TEST(Frontend_Startup, NoUsableFontStopsTheStart)
+{
+    Cabinet cabinet;
+    // The shipped font itself broken: nothing to fall back on.
+    e2e::write_file(cabinet.dir / "slicker.ttf", "not a font");
+    expect_start_refused(cabinet, "Error loading font slicker.ttf at size 20");
+    // Both missing.
+    std::filesystem::remove(cabinet.dir / "slicker.ttf");
+    cabinet.set("font_file", "missing.ttf");
+    expect_start_refused(cabinet, "No font found");
+}
