@@ -209,3 +209,22 @@ TEST_F(Player_Test, BadEntriesNeverStopTheMusic) {
   EXPECT_EQ(next_index(), 4);
   EXPECT_EQ(next_index(), 3) << "the bad entries are tried again and passed over";
 }
+
+// Without a sound card Allegro's silent driver never asks for samples: the
+// song stands still on its first buffer. Polls stay cheap, nothing is opened
+// again and nothing is logged; the music simply does not advance.
+TEST_F(Music_Test, TheSilentDriverHoldsTheSongWithoutSpinning) {
+  ASSERT_TRUE(sound_test::start_allegro_sound(DIGI_NONE));
+  MP3_Background_Almp3_Stream player;
+  player.set_playlist({"low.mp3", "mid.mp3"});
+  player.resume();
+  ASSERT_FALSE(player.is_suspended());
+  for (int i = 0; i < 100000; ++i)
+    player.poll();
+  EXPECT_EQ(player.get_current_mp3_index(), 0u);
+  EXPECT_FALSE(player.is_suspended());
+  EXPECT_LT(player.get_current_position(), file_size(std::string("low.mp3")));
+  EXPECT_EQ(log().find("[Warn]"), std::string::npos);
+  player.suspend();
+  EXPECT_TRUE(player.is_suspended());
+}
