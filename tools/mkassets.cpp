@@ -3,8 +3,6 @@
 //
 //   mkassets blip FILE.wav FREQ_FROM FREQ_TO MILLISECONDS
 //       a short 16-bit mono sweep, used for the menu's sound effects
-//   mkassets tone FILE.wav FREQ SECONDS RATE CHANNELS
-//       a plain sine tone with a soft start and end, fed to lame for music
 //   mkassets tune FILE.wav SEED SECONDS
 //       a slow pentatonic melody in stereo at 44.1 kHz, for the demo playlist
 //   mkassets icon FILE.bmp
@@ -89,18 +87,6 @@ int make_blip(const char* path, double from, double to, int ms)
     return write_wav(path, s, rate, 1) ? 0 : 1;
 }
 
-int make_tone(const char* path, double freq, double seconds, int rate, int channels)
-{
-    const long frames = static_cast<long>(seconds * rate);
-    std::vector<int16_t> s(static_cast<size_t>(frames * channels));
-    for (long i = 0; i < frames; ++i) {
-        const double v = 10000 * envelope(i, frames, rate / 50) * std::sin(2 * pi * freq * i / rate);
-        for (int c = 0; c < channels; ++c)
-            s[static_cast<size_t>(i * channels + c)] = static_cast<int16_t>(v);
-    }
-    return write_wav(path, s, rate, channels) ? 0 : 1;
-}
-
 int make_tune(const char* path, unsigned seed, double seconds)
 {
     const int rate = 44100;
@@ -180,8 +166,7 @@ int make_shot(const char* path, int w, int h, unsigned seed, const char* text)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: mkassets blip FILE FROM TO MS | tone FILE FREQ SECONDS RATE CHANNELS |\n"
-                 "       tune FILE SEED SECONDS |\n"
+                 "usage: mkassets blip FILE FROM TO MS | tune FILE SEED SECONDS |\n"
                  "       icon FILE | shot FILE W H SEED TEXT\n");
     return 2;
 }
@@ -195,9 +180,6 @@ int main(int argc, char** argv)
     const std::string cmd = argv[1];
     if (cmd == "blip" && argc == 6)
         return make_blip(argv[2], std::atof(argv[3]), std::atof(argv[4]), std::atoi(argv[5]));
-    if (cmd == "tone" && argc == 7)
-        return make_tone(argv[2], std::atof(argv[3]), std::atof(argv[4]), std::atoi(argv[5]),
-                         std::atoi(argv[6]));
     if (cmd == "tune" && argc == 5)
         return make_tune(argv[2], static_cast<unsigned>(std::atoi(argv[3])), std::atof(argv[4]));
     if (cmd != "icon" && cmd != "shot")
