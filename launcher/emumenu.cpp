@@ -202,12 +202,13 @@ void Emu_Menu_Controller::emulator_manager_changed()
         selected = emulator->get_selected_index();
         first_shown = emulator->get_first_shown_index();
     }
-    items.clear();
-    items.reserve(games.size());
-    for (Game* game : games)
-        items.emplace_back(game->get_full_name());
+    // Built and handed over without copies: this runs three times at start-up
+    // and on every emulator switch, with up to tens of thousands of games.
+    std::vector<Scrollable_Item> items(games.size());
+    for (std::size_t i = 0; i < games.size(); ++i)
+        items[i].text = games[i]->get_full_name();
     menu->set_titles(title, subtitle);
-    menu->set_all_items(items, selected, first_shown);
+    menu->set_all_items(std::move(items), selected, first_shown);
     menu->set_turbo_scroll_threshold(
         static_cast<long long>(games.size()) > large_menu_threshold ? turbo_scroll_threshold : -1);
     engine->catchup();

@@ -160,8 +160,6 @@ private:
     int mouse_input_threshold = 250;
     Menu_View* menu;
     Screen_Shot* screen_shot;
-    // Reused by every refill so that switching emulators does not regrow it.
-    std::vector<Scrollable_Item> items;
 };
 
 }  // namespace Marvane

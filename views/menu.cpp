@@ -103,6 +103,11 @@ void Menu_View::set_all_items(const std::vector<Scrollable_Item>& items, unsigne
     list->set_all_items(items, selected, first_shown);
 }
 
+void Menu_View::set_all_items(std::vector<Scrollable_Item>&& items, unsigned selected, unsigned first_shown)
+{
+    list->set_all_items(std::move(items), selected, first_shown);
+}
+
 void Menu_View::set_item_at(const Scrollable_Item& item, unsigned index)
 {
     list->set_item_at(item, index);

@@ -52,6 +52,7 @@ public:
 
     // Forwarded to the list.
     void set_all_items(const std::vector<Scrollable_Item>& items, unsigned selected, unsigned first_shown);
+    void set_all_items(std::vector<Scrollable_Item>&& items, unsigned selected, unsigned first_shown);
     void set_item_at(const Scrollable_Item& item, unsigned index);
     unsigned get_selected_index() const;
     unsigned get_first_shown_index() const;

@@ -150,7 +150,13 @@ GameEngine::Joystick_Event* Scrollable_List_VC::get_joystick_event(int n) const
 void Scrollable_List_VC::set_all_items(const std::vector<Scrollable_Item>& new_items, unsigned selected,
                                        unsigned first_shown)
 {
-    items = new_items;
+    set_all_items(std::vector<Scrollable_Item>(new_items), selected, first_shown);
+}
+
+void Scrollable_List_VC::set_all_items(std::vector<Scrollable_Item>&& new_items, unsigned selected,
+                                       unsigned first_shown)
+{
+    items = std::move(new_items);
     const unsigned max = items.empty() ? 0 : unsigned(items.size() - 1);
     first_shown_index = std::min(first_shown, max);
     selected_index = std::min(selected, max);

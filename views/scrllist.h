@@ -68,6 +68,9 @@ public:
     void draw(BITMAP* target) override;
 
     void set_all_items(const std::vector<Scrollable_Item>& items, unsigned selected, unsigned first_shown);
+    // The same, taking the items over instead of copying them (a list of
+    // tens of thousands of games is refilled at every start).
+    void set_all_items(std::vector<Scrollable_Item>&& items, unsigned selected, unsigned first_shown);
     void set_item_at(const Scrollable_Item& item, unsigned index);
     Scrollable_Item& get_item_at(unsigned index);
     unsigned get_selected_index() const;
