@@ -84,6 +84,19 @@ TEST(Frontend_Arguments, AnythingButAnAcceptedPairIsRefusedWithExitCode3)
     }
 }
 
+TEST(Frontend_Arguments, FadePairStartsTheMenuToo)
+{
+    Cabinet cabinet;
+    Process process;
+    Window window;
+    ASSERT_TRUE(cabinet.start(process, {"0x6D61", "0x7276"}));
+    ASSERT_TRUE(cabinet.wait_for_log("Starting engine loop")) << cabinet.output();
+    ASSERT_TRUE(window.find());
+    ASSERT_FALSE(window.wait_until_still(cabinet).empty());
+    ASSERT_TRUE(window.press("Escape"));
+    EXPECT_EQ(process.wait(20), 2);
+}
+
 TEST(Frontend_Arguments, RefusalShowsAMessageBoxOnTheDisplay)
 {
     Cabinet cabinet;
