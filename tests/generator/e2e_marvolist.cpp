@@ -3,6 +3,7 @@
 // shows its own box, Enter opens About, and Exit saves "Config.ini".
 
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -83,11 +84,29 @@ protected:
         Generator_Run::TearDown();
     }
 
-    void start()
+    // Starts the copy; `directory` is its working directory when not empty,
+    // `home` its HOME when not empty.
+    void start(const fs::path& directory = {}, const fs::path& home = {})
     {
         const std::string path = program.string();
         char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-        ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
+        std::vector<std::string> variables;
+        for (char** v = environ; *v != nullptr; ++v)
+            if (home.empty() || std::strncmp(*v, "HOME=", 5) != 0)
+                variables.emplace_back(*v);
+        if (!home.empty())
+            variables.push_back("HOME=" + home.string());
+        std::vector<char*> envp;
+        for (std::string& v : variables)
+            envp.push_back(v.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (!directory.empty())
+            posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+        const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ASSERT_EQ(started, 0);
         ASSERT_TRUE(wait_for([&] { return !(main_window = window_titled("Tovan Marvane Tools")).empty(); }));
     }
 
@@ -103,13 +122,37 @@ protected:
         shell("xdotool windowfocus --sync " + window + " key " + name);
     }
 
+    // Waits for a window by its caption.
+    std::string await(const std::string& caption)
+    {
+        std::string window;
+        EXPECT_TRUE(wait_for([&] { return !(window = window_titled(caption)).empty(); }))
+            << caption;
+        return window;
+    }
+
+    void await_gone(const std::string& caption)
+    {
+        EXPECT_TRUE(wait_for([&] { return window_titled(caption).empty(); })) << caption;
+    }
+
     // Waits for a message box by its caption, then answers it with Escape.
     void answer_box(const std::string& caption)
     {
-        std::string box;
-        ASSERT_TRUE(wait_for([&] { return !(box = window_titled(caption)).empty(); })) << caption;
+        const std::string box = await(caption);
+        ASSERT_FALSE(box.empty());
         key(box, "Escape");
-        ASSERT_TRUE(wait_for([&] { return window_titled(caption).empty(); })) << caption;
+        await_gone(caption);
+    }
+
+    // Exit, and the program's end.
+    void exit_program()
+    {
+        click(main_window, 8 + 44, 376 + 16);
+        int status = -1;
+        ASSERT_TRUE(wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+        pid = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
 
     fs::path program, ini;
@@ -148,11 +191,7 @@ TEST_F(Marvolist, GoCompletesAFailedCheckIsShownAndExitSaves)
     click(about, 224 + 32, 72 + 12);
     ASSERT_TRUE(wait_for([&] { return window_titled("About").empty(); }));
 
-    click(main_window, 8 + 44, 376 + 16);  // Exit
-    int status = -1;
-    ASSERT_TRUE(wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
-    pid = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    exit_program();
     const std::string saved = read_file(ini);
     EXPECT_NE(saved.find("\r\nButtons=0\r\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\r\nVerify=0\r\n"), std::string::npos) << saved;
@@ -168,15 +207,64 @@ TEST_F(Marvolist, DamagedConfigOpensWithWhatCanBeRead)
     write_file(ini, bytes);
     start();
     // It answers: Exit saves what it read and ends.
-    click(main_window, 8 + 44, 376 + 16);
-    int status = -1;
-    ASSERT_TRUE(wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
-    pid = -1;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    exit_program();
     const Marvane::Generator_Settings s = Marvane::read_settings(ini.string());
     EXPECT_EQ(s.output_dir, "/" + std::string(99999, 'o'));
     EXPECT_TRUE(s.verify);
     EXPECT_EQ(s.filter, Marvane::default_filter);
     // The bytes it could not read are still there.
     EXPECT_TRUE(read_file(ini).compare(0, junk.size(), junk) == 0);
+}
+
+// The dialogs, in FLTK's own chooser (the desktop's one takes no keys from
+// xdotool without a window manager): the folder browser opens on its field's
+// folder and writes the chosen path; a cancelled dialog leaves its field.
+TEST_F(Marvolist, DialogsWriteTheChoiceAndCancelChangesNothing)
+{
+    const fs::path home = root / "home";
+    fs::create_directories(home / ".fltk" / "fltk.org");
+    write_file(home / ".fltk" / "fltk.org" / "fltk.prefs",
+               "; FLTK preferences file format 1.0\n; vendor: fltk.org\n; application: fltk\n\n"
+               "[.]\n\n\n[./options]\n\nFNFCUsesGTK:0\n");
+    fs::create_directories(roms / "pick");
+    write_file(ini, "[CONFIG]\r\nROMPath=" + roms.string() +
+                        "\r\nSNAPPath=/keep/snap\r\nMAMEEXE=/keep/mame\r\nCatverPath=/keep/cat\r\n");
+    start(mame, home);
+
+    // Types a name into a chooser and presses its OK button.
+    const auto choose = [&](int button_x, int button_y, const char* title, const std::string& name) {
+        click(main_window, button_x, button_y);
+        const std::string dialog = await(title);
+        ASSERT_FALSE(dialog.empty());
+        shell("xdotool mousemove --window " + dialog + " 10 10 type " + name);
+        std::istringstream size(shell("xdotool getwindowgeometry --shell " + dialog));
+        int width = 0;
+        int height = 0;
+        for (std::string line; std::getline(size, line);) {
+            if (line.rfind("WIDTH=", 0) == 0)
+                width = std::stoi(line.substr(6));
+            if (line.rfind("HEIGHT=", 0) == 0)
+                height = std::stoi(line.substr(7));
+        }
+        click(dialog, width - 148, height - 24);  // OK
+        await_gone(title);
+    };
+    const auto cancel = [&](int button_x, int button_y, const char* title) {
+        click(main_window, button_x, button_y);
+        const std::string dialog = await(title);
+        ASSERT_FALSE(dialog.empty());
+        shell("xdotool mousemove --window " + dialog + " 10 10 key Escape");
+        await_gone(title);
+    };
+    choose(448 + 12, 64 + 8 + 10, "Select MAME ROM Directory", "pick");
+    cancel(448 + 12, 64 + 40 + 10, "Select MAME SNAP Directory");
+    cancel(448 + 12, 64 + 72 + 10, "Select MAME.EXE");
+    cancel(368 + 12, 64 + 104 + 10, "Select Catver.ini");
+    exit_program();
+
+    const Marvane::Generator_Settings s = Marvane::read_settings(ini.string());
+    EXPECT_EQ(fs::path(s.rom_path), roms / "pick");
+    EXPECT_EQ(s.snap_path, "/keep/snap");
+    EXPECT_EQ(s.mame_exe, "/keep/mame");
+    EXPECT_EQ(s.catver_path, "/keep/cat");
 }
