@@ -317,6 +317,10 @@ void Emulator::search_for_games()
         return;
     std::string entry, base, extension;
     while (const dirent* e = readdir(dir.get())) {
+        // The batch file that hands a game over is read line by line: a name
+        // holding a line break could never reach the emulator whole.
+        if (std::strpbrk(e->d_name, "\r\n"))
+            continue;
         entry = e->d_name;
         fix_file_name_case(entry);
         split_extension(entry, base, extension);

@@ -207,6 +207,17 @@ TEST_F(Game_List_Test, DirectoryScanTakesConfiguredExtensionsCaseSensitively)
     EXPECT_FALSE(emu->is_valid_extension(""));
 }
 
+TEST_F(Game_List_Test, EntriesWithLineBreaksAreNeverGames)
+{
+    // The batch file is line-based: such a name could not be handed over.
+    for (const char* f : {"ok.zip", "line\nfeed.zip", "carriage\rreturn.zip", "end\n.zip", "\r.7z"})
+        write_file(std::string("roms/") + f, "");
+    std::filesystem::create_directory("roms/sub\ndir.7z");
+    EXPECT_EQ(rom_names(*scanning_emulator()), "ok");
+    // In a ROM list both are separators, so no token can hold them.
+    EXPECT_EQ(rom_names(*rom_list_emulator("a\rb\nc", "")), "a|b|c");
+}
+
 TEST_F(Game_List_Test, MissingRomDirectoryGivesNoGames)
 {
     auto emu = scanning_emulator();
