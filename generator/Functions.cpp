@@ -123,12 +123,17 @@ std::size_t LastCharPos(const std::string& text, char c)
     return found == std::string::npos ? 0 : found + 1;
 }
 
-std::vector<std::string> SplitString(const std::string& text, const std::string& separator)
+namespace {
+
+// Walks the pieces of SplitString in order, handing each to `take` as its
+// start and length in the text, so a caller that needs one piece does not
+// hold them all (a line of millions of blanks would make millions).
+template <typename Take>
+void walk_pieces(const std::string& text, const std::string& separator, Take take)
 {
-    std::vector<std::string> pieces;
     if (separator.empty()) {
-        pieces.push_back(text);
-        return pieces;
+        take(std::size_t{0}, text.size());
+        return;
     }
     // The rest is text[rest, end); its last double quote is the text's last
     // one as long as that lies inside the rest.
@@ -139,17 +144,38 @@ std::vector<std::string> SplitString(const std::string& text, const std::string&
         if (found == std::string::npos)
             break;
         if (found == rest || text[rest] != '"') {
-            pieces.push_back(text.substr(rest, found - rest));
+            take(rest, found - rest);
             rest = found + separator.size();
         } else {
             // The piece starts with a quote, so the rest holds one at rest + 1.
             const std::size_t quote_end = last_quote;  // 1-based, > rest
-            pieces.push_back(text.substr(rest, quote_end - rest));
+            take(rest, quote_end - rest);
             rest = quote_end + 1 < text.size() ? quote_end + 1 : text.size();
         }
     }
-    pieces.push_back(text.substr(rest));
+    take(rest, text.size() - rest);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitString(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> pieces;
+    walk_pieces(text, separator, [&](std::size_t start, std::size_t length) {
+        pieces.push_back(text.substr(start, length));
+    });
     return pieces;
+}
+
+std::string last_split_piece(const std::string& text, const std::string& separator)
+{
+    std::size_t last_start = 0;
+    std::size_t last_length = 0;
+    walk_pieces(text, separator, [&](std::size_t start, std::size_t length) {
+        last_start = start;
+        last_length = length;
+    });
+    return text.substr(last_start, last_length);
 }
 
 }  // namespace Functions

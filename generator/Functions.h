@@ -82,6 +82,9 @@ std::size_t LastCharPos(const std::string& text, char c);
 // quote runs to the last double quote of the rest (quotes kept).
 std::vector<std::string> SplitString(const std::string& text, const std::string& separator);
 
+// The last piece SplitString would give, without making the others.
+std::string last_split_piece(const std::string& text, const std::string& separator);
+
 }  // namespace Functions
 
 #endif

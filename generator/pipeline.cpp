@@ -54,7 +54,7 @@ bool seek_game_block(Text_Reader& info, std::string& line)
 std::string block_game_name(Text_Reader& info, std::string& line)
 {
     info.read_line(line);
-    return lower_case(SplitString(line, " ").back());
+    return lower_case(last_split_piece(line, " "));
 }
 
 }  // namespace

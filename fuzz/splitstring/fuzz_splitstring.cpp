@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            size - 1 - separator_length);
     const std::vector<std::string> pieces = Functions::SplitString(text, separator);
     require(!pieces.empty());
+    require(Functions::last_split_piece(text, separator) == pieces.back());
     std::size_t total = 0;
     for (const std::string& piece : pieces) {
         total += piece.size();

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -56,6 +60,13 @@ TEST(Functions, SplitStringKeepsEmptyPiecesAndQuotedPieces)
     EXPECT_EQ(SplitString("\"ab\"", " "), (Pieces{"\"ab\""}));
     EXPECT_EQ(SplitString("\tname puckman", " ").back(), "puckman");
     EXPECT_EQ(SplitString("abc", ""), (Pieces{"abc"}));
+
+    // The last piece alone is the last of the list.
+    for (const char* text : {"a;b;", "alone", "", "x \"a b\" \"c d\" e", "\" x", "\"ab\"",
+                             "\"a\"b c", "\tname  puckman "})
+        for (const char* separator : {";", " ", "::", ""})
+            EXPECT_EQ(last_split_piece(text, separator), SplitString(text, separator).back())
+                << text << " at '" << separator << "'";
 }
 
 TEST(Functions, IsWorkingGameTakesTheFirstEntryOfTheGame)
@@ -209,6 +220,48 @@ TEST(Parsers, ButtonScanTakesTheFirstInputLineOfEachBlock)
     EXPECT_EQ(table[2].name, "last");
     EXPECT_EQ(table[2].value, "4");
     EXPECT_GT(host.pumps, 0);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define MARVO_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MARVO_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// Scans a name line of 24 million blanks with the address space limited to
+// 384 MB above what the process has: a piece per blank would need
+// three quarters of a gigabyte. Ends the process with 0 when the game was read.
+[[noreturn]] void scan_name_of_blanks_in_little_memory()
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t room = static_cast<rlim_t>(pages) * 4096 + (384u << 20);
+    const rlimit limit{room, room};
+    setrlimit(RLIMIT_AS, &limit);
+    std::FILE* file = std::tmpfile();
+    std::fputs("game (\n\tname", file);
+    const std::string blanks(1 << 20, ' ');
+    for (int i = 0; i < 24; ++i)
+        std::fputs(blanks.c_str(), file);
+    std::fputs("big\n\tinput ( buttons 2 )\n)\n", file);
+    std::rewind(file);
+    Text_Reader reader;
+    reader.attach(file, "memory");
+    Name_Table table;
+    Quiet_Host host;
+    StopRequested = false;
+    const bool ended = scan_buttons(reader, table, host);
+    std::_Exit(ended && table.size() == 1 && table[0].name == "big" ? 0 : 1);
+}
+
+TEST(Parsers, ButtonScanNameLineOfBlanksStaysSmall)
+{
+#ifdef MARVO_ADDRESS_SANITIZER
+    GTEST_SKIP() << "an address-space limit leaves the sanitizer no room for its shadow memory";
+#endif
+    EXPECT_EXIT(scan_name_of_blanks_in_little_memory(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Parsers, ButtonScanStopsWhenTheWindowCloses)

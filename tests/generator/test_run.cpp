@@ -445,6 +445,36 @@ TEST_F(Generator_Run, FiftyMegabyteLineWithoutBlanksIsNoGame)
                                      "mame.rom"}));
 }
 
+TEST_F(Generator_Run, ProgressTextsAndPumpsBeforeTheGameLoop)
+{
+    set(Run_Option::Chk_Cat);
+    set(Run_Option::Chk_But);
+    write_file(root / "catver.ini", "pacman=Maze\n");
+    write_file(mame / "fixture-listinfo.txt", "");
+    int pumps_at_first_game = -1;
+    host.on_progress = [&](const std::string& text) {
+        if (text.rfind("pacman  -  ", 0) == 0)
+            pumps_at_first_game = host.pumps;
+    };
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    const Names expected = {"Creating Mame -gamelist",
+                            "Creating Mame -listfull",
+                            "Creating Mame - ListInfo DAT File",
+                            "Extracting Button Information from DAT File",
+                            "Opening -fulllist",
+                            "Reading catver.ini into memory",
+                            "Creating .cfg files",
+                            "pacman  -  Pac-Man (Midway)     (0)"};
+    ASSERT_GE(host.progress.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), host.progress.begin()));
+    // Two at the start, one before each of the three MAME runs, one after
+    // opening the full list, one before and one after the catver.ini
+    // progress text, one after the .cfg one and one between "mame.map" and
+    // "mame.rom".
+    EXPECT_EQ(pumps_at_first_game, 10);
+}
+
 TEST_F(Generator_Run, GameLoopPumpsEveryFourthLineFromTheFifth)
 {
     std::string list = "Name: Description:\n";
