@@ -321,6 +321,10 @@ void Emulator::search_for_games()
         // holding a line break could never reach the emulator whole.
         if (std::strpbrk(e->d_name, "\r\n"))
             continue;
+        // An empty extension token ("") accepts names without a dot; the
+        // directory itself and its parent are still no games.
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
         entry = e->d_name;
         fix_file_name_case(entry);
         split_extension(entry, base, extension);

@@ -218,6 +218,16 @@ TEST_F(Game_List_Test, EntriesWithLineBreaksAreNeverGames)
     EXPECT_EQ(rom_names(*rom_list_emulator("a\rb\nc", "")), "a|b|c");
 }
 
+TEST_F(Game_List_Test, EmptyExtensionTokenTakesNamesWithoutADotButNotTheDirectoryItself)
+{
+    for (const char* f : {"a.zip", "d", "e.7z"})
+        write_file(std::string("roms/") + f, "");
+    std::filesystem::create_directory("roms/unzipped");
+    write_emulator("Bare", "name=Bare\nexecutable=emu\nrom_extension=zip \"\"\nrom_directory=roms\n");
+    Emulator emu("Bare", "", nullptr);
+    EXPECT_EQ(rom_names(emu), "a|d|unzipped");
+}
+
 TEST_F(Game_List_Test, MissingRomDirectoryGivesNoGames)
 {
     auto emu = scanning_emulator();
