@@ -82,54 +82,68 @@ void Engine_mouse_callback(int flags)
 
 namespace {
 
-// Keeps the walk chain right even if a visited entry throws.
+// Erases the entries blanked during walks, once no walk is left.
+template <typename T>
+void erase_blanks(std::multimap<int32_t, T *> &map, GEContainer::Walks &walks)
+{
+    if (walks.depth == 0 && walks.blanks) {
+        std::erase_if(map, [](const auto &entry) { return entry.second == nullptr; });
+        walks.blanks = false;
+    }
+}
+
+// Keeps the walk count right even if a visited entry throws.
 template <typename T>
 class Walk_Guard {
 public:
-    Walk_Guard(GEContainer::Walk<T> *&head, GEContainer::Walk<T> &walk) : m_head(head)
+    Walk_Guard(std::multimap<int32_t, T *> &map, GEContainer::Walks &walks) : m_map(map), m_walks(walks)
     {
-        walk.outer = head;
-        head = &walk;
+        ++m_walks.depth;
     }
-    ~Walk_Guard() { m_head = m_head->outer; }
+    ~Walk_Guard()
+    {
+        --m_walks.depth;
+        erase_blanks(m_map, m_walks);
+    }
 
 private:
-    GEContainer::Walk<T> *&m_head;
+    std::multimap<int32_t, T *> &m_map;
+    GEContainer::Walks &m_walks;
 };
 
 // Visits every entry; the next entry is looked up after each call, in the
-// map as it then stands, so calls may add and remove entries.
+// map as it then stands, so calls may add and remove entries. Nothing is
+// erased during a walk, so the walk's place stays valid even when a call
+// removes the entry being visited.
 template <typename T, typename Call>
-void visit(std::multimap<int32_t, T *> &map, GEContainer::Walk<T> *&head, Call call)
+void visit(std::multimap<int32_t, T *> &map, GEContainer::Walks &walks, Call call)
 {
-    GEContainer::Walk<T> walk{map.begin(), false, nullptr};
-    Walk_Guard<T> guard(head, walk);
-    while (walk.cursor != map.end()) {
-        walk.advanced = false;
-        call(walk.cursor->second);
-        if (!walk.advanced) {
-            ++walk.cursor;
+    Walk_Guard<T> guard(map, walks);
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        if (it->second) {
+            call(it->second);
         }
     }
 }
 
-// Removes every entry holding the pointer; a walk standing on an erased
-// entry is moved on to the entry behind it first.
+// Removes every entry holding the pointer; during a walk the entries are
+// blanked instead and erased when the walk ends.
 template <typename T>
-void remove_entries(std::multimap<int32_t, T *> &map, GEContainer::Walk<T> *head, T *object)
+void remove_entries(std::multimap<int32_t, T *> &map, GEContainer::Walks &walks, T *object)
 {
+    if (!object) {
+        return;
+    }
     for (auto it = map.begin(); it != map.end();) {
         if (it->second != object) {
             ++it;
-            continue;
+        } else if (walks.depth > 0) {
+            it->second = nullptr;
+            walks.blanks = true;
+            ++it;
+        } else {
+            it = map.erase(it);
         }
-        for (GEContainer::Walk<T> *walk = head; walk; walk = walk->outer) {
-            if (walk->cursor == it) {
-                ++walk->cursor;
-                walk->advanced = true;
-            }
-        }
-        it = map.erase(it);
     }
 }
 
@@ -145,13 +159,13 @@ GEContainer::~GEContainer()
 
 void GEContainer::draw(BITMAP *target)
 {
-    visit(m_drawables, m_draw_walk, [target](Drawable *d) { d->draw(target); });
+    visit(m_drawables, m_draw_walks, [target](Drawable *d) { d->draw(target); });
 }
 
 bool GEContainer::update()
 {
     bool changed = false;
-    visit(m_updatables, m_update_walk, [&changed](Updatable *u) {
+    visit(m_updatables, m_update_walks, [&changed](Updatable *u) {
         if (u->update()) {
             changed = true;
         }
@@ -169,7 +183,7 @@ void GEContainer::add_drawable(Drawable *drawable, int priority)
 
 void GEContainer::remove_drawable(Drawable *drawable)
 {
-    remove_entries(m_drawables, m_draw_walk, drawable);
+    remove_entries(m_drawables, m_draw_walks, drawable);
 }
 
 void GEContainer::add_updatable(Updatable *updatable, int priority)
@@ -181,7 +195,7 @@ void GEContainer::add_updatable(Updatable *updatable, int priority)
 
 void GEContainer::remove_updatable(Updatable *updatable)
 {
-    remove_entries(m_updatables, m_update_walk, updatable);
+    remove_entries(m_updatables, m_update_walks, updatable);
 }
 
 // -------------------------------------------------------------------- engine

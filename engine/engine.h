@@ -71,20 +71,19 @@ public:
     void add_updatable(Updatable *updatable, int priority);
     void remove_updatable(Updatable *updatable);
 
-    // A walk in progress over one of the maps; lives on the walker's stack so
-    // that removals can move its cursor off an entry they erase.
-    template <typename T>
-    struct Walk {
-        typename std::multimap<int32_t, T *>::iterator cursor;
-        bool advanced;
-        Walk *outer;
+    // The walks in progress over one of the maps. While any runs, a removal
+    // only blanks its entries (no walk's place is lost); the blanks are
+    // erased when the last walk ends.
+    struct Walks {
+        int depth = 0;
+        bool blanks = false;
     };
 
 private:
     std::multimap<int32_t, Drawable *> m_drawables;
     std::multimap<int32_t, Updatable *> m_updatables;
-    Walk<Drawable> *m_draw_walk = nullptr;
-    Walk<Updatable> *m_update_walk = nullptr;
+    Walks m_draw_walks;
+    Walks m_update_walks;
 };
 
 // The task the engine holds when no other is set.

@@ -155,6 +155,28 @@ TEST(GEContainer, AnEntryMayRemoveItselfAndTheWalkGoesOn)
     EXPECT_EQ(log, (Log{"A", "C"}));
 }
 
+TEST(GEContainer, AnEntryThatRemovesItselfStillGetsWhatItAddsVisitedAsUsual)
+{
+    // Taking itself out must not move the walk past entries the same call
+    // adds behind it, nor onto entries it adds in front of it.
+    Log log;
+    Probe x("X", log), y("Y", log), same("S", log), between("B", log), lower("L", log);
+    GEContainer box;
+    box.add_updatable(&x, 5);
+    box.add_updatable(&y, 9);
+    x.on_visit = [&] {
+        box.remove_updatable(&x);
+        box.add_updatable(&same, 5);
+        box.add_updatable(&between, 7);
+        box.add_updatable(&lower, 1);
+    };
+    box.update();
+    EXPECT_EQ(log, (Log{"X", "S", "B", "Y"}));
+    log.clear();
+    box.update();
+    EXPECT_EQ(log, (Log{"L", "S", "B", "Y"}));
+}
+
 TEST(GEContainer, NestedContainersAndWalksOfTheSameContainer)
 {
     Log log;
