@@ -40,21 +40,16 @@ std::string_view trim(std::string_view text) {
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+}
+
 // Names in the file are read without surrounding blanks; a name the program
 // asks for ("Maze " from a category with a subcategory) is compared the
 // same way, or every write would add the section once more.
 bool same_name(std::string_view a, std::string_view b) {
-    a = trim(a);
-    b = trim(b);
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return equal_ignoring_case(trim(a), trim(b));
 }
 
 enum class Line_Kind { Other, Section, Key };
@@ -468,15 +463,16 @@ Config_Section_Impl::~Config_Section_Impl() {
     if (changes_.empty()) {
         return;
     }
-    // One setting per key, the last value set, in the order first set.
+    // One setting per key, in the order first set, with the last value any
+    // section alive together with this one set for it: that is what they all
+    // read, so a section deleted later must not bring back an older value.
     std::vector<Setting> settings;
     for (const auto& change : changes_) {
         auto same = std::find_if(settings.begin(), settings.end(),
                                  [&](const Setting& s) { return same_name(s.key, change.first); });
         if (same == settings.end()) {
-            settings.push_back({change.first, change.second});
-        } else {
-            same->value = change.second;
+            std::optional<std::string> latest = document_->find(section_, change.first);
+            settings.push_back({change.first, latest.value_or(change.second)});
         }
     }
     document_->write_back(section_, settings);
@@ -713,7 +709,7 @@ std::string resolve_file_name_case(const std::string& path) {
     std::optional<std::string> best;
     while (const dirent* entry = ::readdir(dir)) {
         std::string_view name = entry->d_name;
-        if (same_name(name, wanted) && (!best || name < *best)) {
+        if (equal_ignoring_case(name, wanted) && (!best || name < *best)) {
             best = std::string(name);
         }
     }

@@ -356,6 +356,20 @@ TEST(Config_Write, SectionsAliveTogetherSeeAndKeepEachOthersChanges) {
     EXPECT_EQ(section_of(file, "mame")->get_int("selected_index", 0), 7);
 }
 
+TEST(Config_Write, TheLastValueSetWinsWhicheverSectionGoesLast) {
+    Scratch_Dir dir;
+    Config_File file(dir / "marvo.sta");
+    Section outer = section_of(file, "Main");
+    Section inner = section_of(file, "MAIN");
+    outer->set_int("song", 1);
+    inner->set_int("song", 2);
+    EXPECT_EQ(outer->get_int("song", 0), 2);
+    inner.reset();
+    outer.reset();
+    // What both sections read before they went is what the file keeps.
+    EXPECT_EQ(read_file(dir / "marvo.sta"), "[MAIN]\nsong = 2\n");
+}
+
 TEST(Config_Write, ChangesOnDiskMadeMeanwhileAreKept) {
     Scratch_Dir dir;
     write_file(dir / "a.cfg", "[Main]\na = 1\n");
@@ -610,6 +624,9 @@ TEST(Path_Files, ResolvesANameThatDiffersOnlyInCase) {
     EXPECT_EQ(resolve_file_name_case(dir / "config/none.rom"), dir / "config/none.rom");
     // Only the last component is matched loosely.
     EXPECT_EQ(resolve_file_name_case(dir / "CONFIG/mame.rom"), dir / "CONFIG/mame.rom");
+    // Blanks are part of a file name: only letter case may differ.
+    EXPECT_EQ(resolve_file_name_case(dir / "config/MAME.rom "), dir / "config/MAME.rom ");
+    EXPECT_EQ(resolve_file_name_case(dir / "config/ exact.CFG"), dir / "config/ exact.CFG");
 
     ASSERT_EQ(::chdir((dir / "config").c_str()), 0);
     EXPECT_EQ(resolve_file_name_case("Mame.Rom"), "mame.rom");
