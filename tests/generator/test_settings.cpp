@@ -11,27 +11,16 @@
 #include <unistd.h>
 
 #include "generator/settings.h"
+#include "run_fixture.h"
 
+using generator_test::read_file;
+using generator_test::write_file;
 namespace fs = std::filesystem;
 using Marvane::Generator_Settings;
 using Marvane::read_settings;
 using Marvane::write_settings;
 
 namespace {
-
-std::string read_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void write_file(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 // Every value of a settings record, so two records compare in one line.
 std::string describe(const Generator_Settings& s)
