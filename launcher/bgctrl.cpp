@@ -87,7 +87,8 @@ void MP3_Music_Controller::read_playlist(const std::string &file_name, std::vect
     return;
   std::ifstream in(file_name);
   std::string line;
-  while (list.size() < MAX_PLAYLIST_ENTRIES && std::getline(in, line)) {
+  bool cut = false;
+  while (std::getline(in, line)) {
     auto is_blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     auto begin = std::find_if_not(line.begin(), line.end(), is_blank);
     if (begin == line.end() || *begin == '#')
@@ -95,10 +96,16 @@ void MP3_Music_Controller::read_playlist(const std::string &file_name, std::vect
     // A NUL ends the name as it would end a C string: no entry may name a
     // file other than the one it opens.
     auto end = std::find_if(begin, line.end(), [&](char c) { return c == '\0' || is_blank(c); });
-    if (end != begin)
-      list.emplace_back(begin, end);
+    if (end == begin)
+      continue;
+    // Only an entry beyond the last one kept means the list was cut.
+    if (list.size() == MAX_PLAYLIST_ENTRIES) {
+      cut = true;
+      break;
+    }
+    list.emplace_back(begin, end);
   }
-  if (list.size() >= MAX_PLAYLIST_ENTRIES && LogFile::vx_log)
+  if (cut && LogFile::vx_log)
     LogFile::vx_log->warning("MP3 playlist is cut after " + std::to_string(MAX_PLAYLIST_ENTRIES) + " files");
   if (LogFile::vx_log) {
     char text[64];

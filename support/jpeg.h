@@ -78,8 +78,8 @@ struct Jpg_Decoder {
   int luma_sampling;             // horizontal x vertical factor of component 1
   int luma_quant;
   int chroma_quant;
-  int luma_dc, luma_ac;
-  int chroma_dc, chroma_ac;
+  int luma_ac, luma_dc;
+  int chroma_ac, chroma_dc;
   std::uint32_t flags;
 };
 

@@ -80,6 +80,17 @@ TEST_F(Controller_Test, HugePlaylistsAreReadWithoutTrouble) {
   ASSERT_EQ(controller.get_playlist().size(), 1000u);
   EXPECT_EQ(controller.get_playlist()[999].size(), 99999u);
 
+  // Exactly as many entries as a playlist may hold: nothing is cut.
+  {
+    std::ofstream out("list.txt", std::ios::binary);
+    for (std::size_t i = 0; i < MP3_Music_Controller::MAX_PLAYLIST_ENTRIES; ++i)
+      out << "s" << i << ".mp3\n";
+    out << "# a comment after the last entry\n\n";
+  }
+  controller.load_config(&cfg);
+  EXPECT_EQ(controller.get_playlist().size(), MP3_Music_Controller::MAX_PLAYLIST_ENTRIES);
+  EXPECT_EQ(log().find("MP3 playlist is cut"), std::string::npos);
+
   // More entries than a playlist may hold: the rest is left out, with a word.
   {
     std::ofstream out("list.txt", std::ios::binary);
