@@ -56,11 +56,16 @@ TEST_F(Generator_Run, ChecksReportTheFirstMissingPathAndWriteNothing)
     };
     set(Run_Option::Chk_Cat);
     write_file(root / "catver.ini", "pacman=Maze\n");
-    for (const Case& c : cases) {
+    // Each case also breaks every path checked after it: the first check
+    // that fails is the one reported.
+    const std::size_t count = sizeof cases / sizeof cases[0];
+    for (std::size_t k = 0; k < count; ++k) {
+        const Case& c = cases[k];
         Recording_Host fresh;
         fresh.fields = host.fields;
         fresh.options = host.options;
-        fresh.fields[c.field] = c.value;
+        for (std::size_t later = count; later-- > k;)
+            fresh.fields[cases[later].field] = cases[later].value;
         Marvane::run_generation(fresh);
         EXPECT_EQ(fresh.messages, Names{c.message}) << c.value;
         EXPECT_TRUE(fresh.controls_enabled);
@@ -328,6 +333,8 @@ TEST_F(Generator_Run, WorkingFilterUsesTheDriverStatus)
 
 TEST_F(Generator_Run, StopDuringTheGameLoopKeepsWhatWasWritten)
 {
+    set(Run_Option::Chk_Cat);
+    write_file(root / "catver.ini", "pacman=Maze\npuckman=Maze\nsf2=Maze\n");
     host.on_progress = [](const std::string& text) {
         if (text.rfind("galaga  -", 0) == 0)
             Functions::StopRequested = true;
@@ -340,6 +347,10 @@ TEST_F(Generator_Run, StopDuringTheGameLoopKeepsWhatWasWritten)
     EXPECT_EQ(output("mame.map"),
               crlf({"pacman \"Pac-Man (Midway)\"", "puckman \"PuckMan (Japan set 1)\"",
                     "galaga \"Galaga (Namco rev. B)\""}));
+    // The category files too hold what was written before the stop.
+    EXPECT_EQ(output("Maze.rom"), crlf({"pacman", "puckman"}));
+    EXPECT_EQ(output("Maze.map"),
+              crlf({"pacman \"Pac-Man (Midway)\"", "puckman \"PuckMan (Japan set 1)\""}));
 }
 
 TEST_F(Generator_Run, StopDuringTheButtonScanEndsAtOnce)
