@@ -9,6 +9,7 @@
 #include FT_FREETYPE_H
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -213,10 +214,12 @@ FONT* build_font(FT_Face face, int points, bool smooth) {
     if (FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(points) * 64, 72, 72) != 0)
         return nullptr;
     auto data = std::make_unique<Ttf_Data>();
-    int ascent = static_cast<int>((face->size->metrics.ascender + 63) >> 6);
-    int descent = static_cast<int>((-face->size->metrics.descender + 63) >> 6);
-    // A broken font may draw far outside its em; such glyphs stay blank.
+    // A broken font may claim a line or draw glyphs far outside its em; the
+    // line box stays within this many pixels of the baseline either way, and
+    // such glyphs stay blank, so a font never makes huge text bitmaps.
     int max_side = points * 8 + 64;
+    int ascent = static_cast<int>(std::clamp<FT_Pos>((face->size->metrics.ascender + 63) >> 6, 0, max_side));
+    int descent = static_cast<int>(std::clamp<FT_Pos>((-face->size->metrics.descender + 63) >> 6, 0, max_side));
     FT_Int32 flags = FT_LOAD_RENDER | (smooth ? FT_LOAD_TARGET_NORMAL : (FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME));
     for (int ch = FIRST_CHAR; ch <= LAST_CHAR; ++ch) {
         FT_UInt index = FT_Get_Char_Index(face, static_cast<FT_ULong>(ch));
@@ -226,7 +229,9 @@ FONT* build_font(FT_Face face, int points, bool smooth) {
         Glyph& glyph = data->glyphs[ch - FIRST_CHAR];
         glyph.present = true;
         glyph.advance = std::clamp(static_cast<int>((slot->advance.x + 32) >> 6), 0, max_side);
-        if (static_cast<int>(slot->bitmap.width) > max_side || static_cast<int>(slot->bitmap.rows) > max_side)
+        if (static_cast<int>(slot->bitmap.width) > max_side || static_cast<int>(slot->bitmap.rows) > max_side ||
+            std::abs(slot->bitmap_left) > max_side || std::abs(slot->bitmap_top) > max_side ||
+            std::abs(slot->bitmap_top - static_cast<int>(slot->bitmap.rows)) > max_side)
             continue;
         take_bitmap(glyph, slot->bitmap);
         if (glyph.coverage.empty())

@@ -10,7 +10,9 @@
 // is one pixel of the em square (a 16-point font has a 16-pixel em). The
 // font's height (text_height) is the line box that holds every loaded
 // glyph: from the highest glyph top (at least the font's ascender) down to
-// the lowest glyph bottom (at least the font's descender).
+// the lowest glyph bottom (at least the font's descender). A broken font
+// cannot stretch it beyond 8 ems + 64 pixels on either side of the
+// baseline: glyphs drawn farther out stay blank.
 #ifndef MARVO_ADDONS_ALTTF_H
 #define MARVO_ADDONS_ALTTF_H
 

@@ -20,7 +20,9 @@ const char* const TEST_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 // A TrueType font of our own making: 1000 units to the em, ascender 800,
 // descender -200, and one glyph, for 'A': a solid rectangle from (100, 0)
 // to (500, 700) with an advance of 600. Every size it renders at is known.
-std::string mini_font() {
+// A broken variant lifts the rectangle by `lift` units or claims another
+// ascender.
+std::string mini_font(int lift = 0, int ascender = 800) {
     std::string out;
     auto u16 = [](std::string& s, int v) {
         s += static_cast<char>((v >> 8) & 0xFF);
@@ -34,9 +36,9 @@ std::string mini_font() {
     u32(head, 0x00010000); u32(head, 0x00010000); u32(head, 0); u32(head, 0x5F0F3CF5);
     u16(head, 0x000B); u16(head, 1000);
     for (int i = 0; i < 4; ++i) u32(head, 0);  // created, modified
-    u16(head, 100); u16(head, 0); u16(head, 500); u16(head, 700);
+    u16(head, 100); u16(head, lift); u16(head, 500); u16(head, lift + 700);
     u16(head, 0); u16(head, 8); u16(head, 2); u16(head, 0); u16(head, 0);
-    u32(hhea, 0x00010000); u16(hhea, 800); u16(hhea, 0x10000 - 200); u16(hhea, 0);
+    u32(hhea, 0x00010000); u16(hhea, ascender); u16(hhea, 0x10000 - 200); u16(hhea, 0);
     u16(hhea, 600); u16(hhea, 0); u16(hhea, 0); u16(hhea, 500); u16(hhea, 1); u16(hhea, 0);
     for (int i = 0; i < 5; ++i) u16(hhea, 0);
     u16(hhea, 0); u16(hhea, 2);
@@ -44,11 +46,11 @@ std::string mini_font() {
     u16(maxp, 0); u16(maxp, 0); u16(maxp, 2);
     for (int i = 0; i < 8; ++i) u16(maxp, 0);
     u16(hmtx, 500); u16(hmtx, 0); u16(hmtx, 600); u16(hmtx, 100);
-    u16(glyf, 1); u16(glyf, 100); u16(glyf, 0); u16(glyf, 500); u16(glyf, 700);
+    u16(glyf, 1); u16(glyf, 100); u16(glyf, lift); u16(glyf, 500); u16(glyf, lift + 700);
     u16(glyf, 3); u16(glyf, 0);
     glyf += std::string(4, '\x01');  // on-curve points, 16-bit deltas
     for (int dx : {100, 0, 400, 0}) u16(glyf, dx);
-    for (int dy : {0, 700, 0, 0x10000 - 700}) u16(glyf, dy);
+    for (int dy : {lift, 700, 0, 0x10000 - 700}) u16(glyf, dy);
     if (glyf.size() % 2) glyf += '\0';
     u16(loca, 0); u16(loca, 0); u16(loca, static_cast<int>(glyf.size() / 2));
     std::string sub;
@@ -158,6 +160,23 @@ TEST_F(Ttf, OnePointIsOnePixelOfTheEm) {
     EXPECT_EQ(text_height(f), 20);
     EXPECT_EQ(text_length(f, "A"), 12);
     destroy_font(f);
+}
+
+TEST_F(Ttf, FontsClaimingHugeHeightsStayNearTheirSize) {
+    // A glyph drawn far above its em, or an ascender of 32 ems, would make
+    // every text view a bitmap thousands of pixels high.
+    for (auto [lift, ascender] : {std::pair{30000, 800}, std::pair{0, 32000}}) {
+        std::string path = scratch("tall.ttf", mini_font(lift, ascender));
+        FONT* f = load_ttf_font(path.c_str(), 16, TTF_SMOOTH_FULL);
+        ASSERT_NE(f, nullptr) << lift << " " << ascender;
+        EXPECT_LE(text_height(f), 2 * (16 * 8 + 64)) << lift << " " << ascender;
+        EXPECT_GE(text_height(f), 16);
+        EXPECT_EQ(text_length(f, "A"), 10);
+        BITMAP* bmp = create_bitmap_ex(16, 64, 64);
+        textout_ex(bmp, f, "AA", 0, 0, makecol16(255, 255, 255), 0);
+        destroy_bitmap(bmp);
+        destroy_font(f);
+    }
 }
 
 TEST_F(Ttf, GlyphsStayInsideTheLineBox) {
