@@ -25,6 +25,7 @@ public:
     using Layout::Layout;
     using Scrollable_List_VC::get_index_coordinates;
     using Scrollable_List_VC::get_joystick_event;
+    using Scrollable_List_VC::joystick_detected;
     using Scrollable_List_VC::offscreen_views;
     using Scrollable_List_VC::onscreen_views;
     using Scrollable_List_VC::page_down_turbo_count;
@@ -522,6 +523,44 @@ TEST_F(Lists, WithoutAJoystickNoEventIsMade)
     list->set_joystick_repeat_delay(100, 50);
     driver.run_cycles(5);
     EXPECT_TRUE(rec.events.empty());
+}
+
+TEST_F(Lists, JoystickEventNumbersNameButtonsAndStickEnds)
+{
+    make(10, 100, 0, 0);
+    // One joystick with two buttons and one two-axis stick, as Allegro
+    // would report it; the list is told one was found.
+    const int saved_joysticks = num_joysticks;
+    num_joysticks = 1;
+    joy[0] = JOYSTICK_INFO{};
+    joy[0].num_buttons = 2;
+    joy[0].num_sticks = 1;
+    joy[0].stick[0].num_axis = 2;
+    list->joystick_detected = true;
+    struct Input {
+        const char* name;
+        int* flag;
+    };
+    const Input inputs[] = {
+        {"button 0", &joy[0].button[0].b},       {"button 1", &joy[0].button[1].b},
+        {"up", &joy[0].stick[0].axis[1].d1},     {"down", &joy[0].stick[0].axis[1].d2},
+        {"left", &joy[0].stick[0].axis[0].d1},   {"right", &joy[0].stick[0].axis[0].d2},
+    };
+    for (int n = 0; n < 6; ++n) {
+        std::unique_ptr<GameEngine::Joystick_Event> event(list->get_joystick_event(n));
+        ASSERT_NE(event, nullptr) << n;
+        // Exactly its own input triggers it.
+        for (int i = 0; i < 6; ++i) {
+            *inputs[i].flag = 1;
+            EXPECT_EQ(event->is_triggered(), i == n) << "event " << n << ", " << inputs[i].name;
+            *inputs[i].flag = 0;
+        }
+    }
+    EXPECT_EQ(list->get_joystick_event(6), nullptr);
+    EXPECT_EQ(list->get_joystick_event(-1), nullptr);
+    list->joystick_detected = false;
+    joy[0] = JOYSTICK_INFO{};
+    num_joysticks = saved_joysticks;
 }
 
 TEST_F(Lists, HugeAndHighBitTextsAreCutToTheRow)
