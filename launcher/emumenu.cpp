@@ -40,9 +40,9 @@ Emu_Menu_Controller::Emu_Menu_Controller(GameEngine::Engine* engine, FONT* font,
       screen_shot(nullptr)
 {
     if (type == MENU_TYPE_VERTICAL)
-        menu = new VLMenu_View(engine, font, x, y, w, h);
+        menu = new VLMenu_View(engine, this->font, x, y, w, h);
     else
-        menu = new HMenu_View(engine, font, x, y, w, h);
+        menu = new HMenu_View(engine, this->font, x, y, w, h);
     screen_shot = new Screen_Shot(engine);
     set_views_hidden(false);
     null_listener = new Null_Emu_Menu_Listener();
