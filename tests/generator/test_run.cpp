@@ -319,6 +319,38 @@ TEST_F(Generator_Run, VerificationAsksMameForEachGame)
     EXPECT_EQ(read_file(mame / "vgame9.txt"), "romset mrdo is good\n");
 }
 
+TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
+{
+    // Blanks, quotes and the shell's expansion characters in the MAME and
+    // ROM directories reach MAME as they stand.
+    const fs::path odd_mame = root / "ma me's $HOME `true`";
+    const fs::path odd_roms = root / "ro ms \"x\" ;";
+    fs::rename(mame, odd_mame);
+    fs::rename(roms, odd_roms);
+    mame = odd_mame;
+    roms = odd_roms;
+    exe = mame / "mame";
+    host.fields[Run_Text::Txt_Mame] = exe.string();
+    host.fields[Run_Text::Txt_ROMPath] = roms.string();
+    // So does a game name that reads as commands.
+    const std::string list = default_full_list() + "pwn;touch${IFS}hacked \"Evil\"\n"s;
+    write_file(mame / "fixture-listfull.txt", list);
+    set(Run_Option::Chk_verify);
+    write_file(mame / "fixture-good.txt", "galaga\n");
+    run();
+    ASSERT_EQ(host.messages, Names{completed});
+    EXPECT_EQ(output("mame.rom"), crlf({"galaga"}));
+    const Names log = calls();
+    ASSERT_EQ(log.size(), 8u);
+    EXPECT_EQ(log[4], mame.string() + "|[-verifyroms][galaga][-rp][" + roms.string() + "]");
+    EXPECT_EQ(log[7],
+              mame.string() + "|[-verifyroms][pwn;touch${IFS}hacked][-rp][" + roms.string() + "]");
+    EXPECT_FALSE(fs::exists(mame / "hacked"));
+    EXPECT_EQ(read_file(mame / "vxflist.txt"), list);
+    EXPECT_NE(output("MAME.cfg").find("\r\ndirectory = " + mame.string() + "\r\n"),
+              std::string::npos);
+}
+
 TEST_F(Generator_Run, WorkingFilterUsesTheDriverStatus)
 {
     set(Run_Option::Chk_Working);
