@@ -105,6 +105,18 @@ TEST_F(Manager_Test, OutOfRangeCurrentEmuKeepsIndexZeroAndNotifiesOnce)
     }
 }
 
+TEST_F(Manager_Test, AtMostSixteenNamesAndQuotedNamesKeepTheirBlanks)
+{
+    auto many = make("A B C D E F G H I J K L M N O P Q", {});
+    EXPECT_EQ(many->get_number_of_emulators(), 16u);
+    // A generated category name keeps the blank before its dot.
+    auto mgr = make("\"Maze \" A", {"Maze ", "A"});
+    ASSERT_EQ(mgr->get_number_of_emulators(), 2u);
+    ASSERT_NE(mgr->get_current_emulator(), nullptr);
+    EXPECT_EQ(mgr->get_current_emulator()->name(), "Title Maze");  // found config/Maze .cfg
+    EXPECT_EQ(mgr->get_current_emulator()->config_name(), "Maze ");
+}
+
 TEST_F(Manager_Test, NullListenerIsAcceptedAndEmulatorsAreCreatedLazily)
 {
     auto mgr = make("A B", {"A", "B"});
