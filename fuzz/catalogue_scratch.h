@@ -48,7 +48,8 @@ inline void write_text(const char* path, const std::string& text)
 }
 
 // What must hold for any loaded emulator: the list is strictly ordered
-// ignoring case, and every game answers its questions.
+// ignoring case, no ROM name holds a line break (the batch file could not
+// carry it), and every game answers its questions.
 inline void check_emulator(Marvane::Emulator& emu)
 {
     std::vector<Marvane::Game*> games;
@@ -58,6 +59,8 @@ inline void check_emulator(Marvane::Emulator& emu)
     Marvane::nocase_less less;
     for (size_t i = 0; i < games.size(); ++i) {
         if (i > 0 && !less(games[i - 1]->get_full_name(), games[i]->get_full_name()))
+            std::abort();
+        if (games[i]->get_rom_name().find_first_of("\r\n") != std::string::npos)
             std::abort();
         (void)emu.get_command_to_run(games[i]);
         (void)emu.get_screen_shot_file_name(games[i]);

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         catalogue_fuzz::write_text("config/Cfg.rom", "pacman galaga x;y $(id)\n");
         catalogue_fuzz::write_text("config/map", "pacman \"Pac-Man\"\n");
         std::filesystem::create_directory("roms");
-        for (const char* f : {"roms/a.zip", "roms/b c.7z", "roms/x'y.zip", "roms/d"})
+        for (const char* f : {"roms/a.zip", "roms/b c.7z", "roms/x'y.zip", "roms/d", "roms/line\nbreak.zip"})
             catalogue_fuzz::write_text(f, "");
         ready = true;
     }
