@@ -1,0 +1,75 @@
+#!/bin/sh
+# Drives the starter with a stand-in front-end that hands over batch files
+# holding hostile file names, and checks that each reaches the emulator as
+# one word and that nothing else runs.
+set -u
+starter=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+mkdir -p "emu dir" logs
+fail=0
+
+cat > emu.sh <<'EMU'
+#!/bin/sh
+printf '[%s]\n' "$@" >> "$(dirname "$0")/../got"
+EMU
+chmod +x emu.sh
+cp emu.sh "emu dir/emu.sh"
+
+# The stand-in front-end: the first call writes runit.bat, the second quits.
+cat > frontend.sh <<'FE'
+#!/bin/sh
+printf '%s %s\n' "$1" "$2" >> args
+if [ ! -f handed ]; then
+  : > handed
+  cp batch runit.bat
+  exit 0
+fi
+exit 2
+FE
+chmod +x frontend.sh
+
+check() {
+  if [ "$1" != "$2" ]; then
+    printf 'FAIL %s\n  expected: %s\n  got:      %s\n' "$3" "$2" "$1"
+    fail=1
+  fi
+}
+
+run_case() {
+  name=$1 rom=$2 quoted=$3
+  rm -f handed got pwned args runit.bat
+  {
+    printf '@echo off\n'
+    printf 'echo Will run: "$(touch pwned) \\0047 `touch pwned`"\n'
+    printf 'cd %s/emu dir\n' "$work"
+    printf './emu.sh %s > %s/logs/runit.log\n' "$quoted" "$work"
+    printf 'cd %s\n' "$work"
+  } > batch
+  MARVO_FRONTEND=./frontend.sh "$starter" > out 2>&1
+  code=$?
+  check "$code" 0 "$name: exit code"
+  check "$(cat got 2>/dev/null)" "[$rom]" "$name: word handed to the emulator"
+  check "$(test -e pwned && echo yes || echo no)" no "$name: no injected command ran"
+  check "$(sed -n 1p args)" "0x6D61 0x766F" "$name: argument pair"
+  check "$(grep -c Will out)" 1 "$name: the echo line is shown"
+}
+
+run_case plain "pacman" "pacman"
+run_case blanks "My Roms/pac man.zip" '"My Roms/pac man.zip"'
+run_case semicolon "a;touch pwned.zip" "'a;touch pwned.zip'"
+run_case subst '$(touch pwned).zip' "'\$(touch pwned).zip'"
+run_case quote "x'y.zip" "'x'\\''y.zip'"
+run_case backslash 'x\0047;touch pwned;\0047.zip' "'x\\0047;touch pwned;\\0047.zip'"
+run_case cut 'a\cb.zip' "'a\\cb.zip'"
+
+# Exit codes 3 and 4 end the starter with the same code.
+for code in 3 4; do
+  printf '#!/bin/sh\nexit %s\n' "$code" > frontend.sh
+  MARVO_FRONTEND=./frontend.sh "$starter" > /dev/null 2>&1
+  check "$?" "$code" "front-end exit $code"
+done
+
+[ $fail = 0 ] && echo "starter: all cases passed"
+exit $fail
