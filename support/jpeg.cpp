@@ -51,7 +51,10 @@ void fill(Jpg_Decoder &d) {
         d.blocked = true;
         return;
       }
-      d.pos += (d.end - d.pos >= 2) ? 2 : 1;
+      // A damaged 0xFF right before a restart marker must not take the
+      // marker's own 0xFF as its stuffing.
+      const bool marker_next = d.end - d.pos >= 3 && d.pos[1] == 0xFF && d.pos[2] >= 0xD0 && d.pos[2] <= 0xD7;
+      d.pos += (d.end - d.pos >= 2 && !marker_next) ? 2 : 1;
     } else {
       ++d.pos;
     }
@@ -62,12 +65,17 @@ void fill(Jpg_Decoder &d) {
 
 // Makes at least n bits available, reading through a restart marker (its
 // 0xFF gives eight one bits, its code byte is passed over) or, past the end
-// of the data, supplying zero bits and noting that the data ran out.
+// of the data, supplying zero bits and noting that the data ran out. With a
+// DRI segment a marker ends the row of units: damaged data short of it gets
+// zero bits and the reader stays before the marker, so that the next row
+// starts on its own data.
 void need_bits(Jpg_Decoder &d, int n) {
   while (d.bit_count < n) {
     fill(d);
     if (d.bit_count >= n) return;
-    if (d.blocked) {
+    if (d.blocked && (d.flags & JPG_DRI)) {
+      d.bit_count = n;
+    } else if (d.blocked) {
       d.blocked = false;
       d.pos += 2;
       d.bits |= std::uint64_t{0xFF} << (56 - d.bit_count);

@@ -260,16 +260,21 @@ TEST_F(Jpeg, RefusesZeroAndOversizedDimensions) {
 
 // ---- damaged scans ----------------------------------------------------------
 
+// Offsets of the restart markers in the scan of file.
+std::vector<std::size_t> restart_markers(const Bytes &file) {
+  std::vector<std::size_t> markers;
+  for (std::size_t i = static_cast<std::size_t>(find_marker(file, 0xDA)); i + 1 < file.size(); ++i)
+    if (file[i] == 0xFF && file[i + 1] >= 0xD0 && file[i + 1] <= 0xD7) markers.push_back(i);
+  return markers;
+}
+
 TEST_F(Jpeg, CorruptBlockShowsAnXAndLaterRowsStillDecode) {
   Picture p = picture(64, 40, 1, 1, 1, true);
   const Bytes good = encode(p);
   Bytes bad = good;
   // Row of units 2 lies between the second and third restart markers; fill
   // its middle with one bits, which no code of libjpeg's tables matches.
-  std::vector<std::size_t> markers;
-  const std::size_t scan = find_marker(good, 0xDA);
-  for (std::size_t i = scan; i + 1 < good.size(); ++i)
-    if (good[i] == 0xFF && good[i + 1] >= 0xD0 && good[i + 1] <= 0xD7) markers.push_back(i);
+  const std::vector<std::size_t> markers = restart_markers(good);
   ASSERT_GE(markers.size(), 3u);
   const std::size_t from = markers[1] + 2, to = markers[2];
   ASSERT_GT(to - from, 24u);
@@ -293,6 +298,29 @@ TEST_F(Jpeg, CorruptBlockShowsAnXAndLaterRowsStillDecode) {
   EXPECT_LE(largest_difference(bmp, good, 0, 16), 2);
   EXPECT_LE(largest_difference(bmp, good, 24, 40), 2);
   destroy_bitmap(bmp);
+}
+
+// A row of units whose data was cut short runs into the restart marker that
+// ends it; the reader must stop there, so that the rows below are decoded
+// from their own data and stay in place.
+TEST_F(Jpeg, ARowCutShortDoesNotShiftTheRowsBelow) {
+  Picture p = picture(64, 40, 1, 1, 1, true);
+  const Bytes good = encode(p);
+  const std::vector<std::size_t> markers = restart_markers(good);
+  ASSERT_GE(markers.size(), 3u);
+  // Row of units 2 lies between the second and third markers: keep only
+  // the first bytes of its data, every count of them in turn.
+  const std::size_t from = markers[1] + 2, to = markers[2];
+  ASSERT_GT(to - from, 24u);
+  for (std::size_t keep = 1; keep < to - from; ++keep) {
+    Bytes bad = good;
+    bad.erase(bad.begin() + static_cast<long>(from + keep), bad.begin() + static_cast<long>(to));
+    BITMAP *bmp = load(bad);
+    ASSERT_NE(bmp, nullptr);
+    EXPECT_LE(largest_difference(bmp, good, 0, 16), 2) << keep;
+    EXPECT_LE(largest_difference(bmp, good, 24, 40), 2) << keep << " of " << to - from << " bytes kept";
+    destroy_bitmap(bmp);
+  }
 }
 
 TEST_F(Jpeg, TruncatedFilesNeverReadPastTheData) {
