@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <cstdio>
 #include <functional>
 #include <spawn.h>
@@ -65,9 +67,8 @@ class Marvolist : public Generator_Run {
 protected:
     void SetUp() override
     {
-        if (std::getenv("DISPLAY") == nullptr)
-            GTEST_SKIP() << "no display";
         Generator_Run::SetUp();
+        start_display();
         // Config.ini lives beside the executable, so the program gets a copy of its own.
         program = root / "bin" / "marvolist";
         fs::create_directories(program.parent_path());
@@ -81,7 +82,44 @@ protected:
             kill(pid, SIGTERM);
             waitpid(pid, nullptr, 0);
         }
+        if (xvfb > 0) {
+            kill(xvfb, SIGTERM);
+            waitpid(xvfb, nullptr, 0);
+        }
         Generator_Run::TearDown();
+    }
+
+    // An X server of this test's own, so that no other window on a shared
+    // display can take the clicks and keys meant for marvolist.
+    void start_display()
+    {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        std::string fd = std::to_string(fds[1]);
+        const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                              "-nolisten", "tcp", nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const int started = posix_spawnp(&xvfb, "Xvfb", &actions, nullptr,
+                                         const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        if (started != 0)
+            xvfb = -1;
+        ASSERT_EQ(started, 0) << "Xvfb";
+        std::string number;
+        pollfd ready{fds[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        close(fds[0]);
+        ASSERT_FALSE(number.empty()) << "Xvfb gave no display";
+        setenv("DISPLAY", (":" + number).c_str(), 1);
+        // The number comes when the server listens; clients get in a moment later.
+        ASSERT_TRUE(wait_for([] { return std::system("xdotool getdisplaygeometry >/dev/null 2>&1") == 0; }))
+            << "no client gets into display :" << number;
     }
 
     // Starts the copy; `directory` is its working directory when not empty,
@@ -104,10 +142,14 @@ protected:
         posix_spawn_file_actions_init(&actions);
         if (!directory.empty())
             posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+        const std::string log = (root / "marvolist.log").string();
+        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
         posix_spawn_file_actions_destroy(&actions);
         ASSERT_EQ(started, 0);
-        ASSERT_TRUE(wait_for([&] { return !(main_window = window_titled("Tovan Marvane Tools")).empty(); }));
+        ASSERT_TRUE(wait_for([&] { return !(main_window = window_titled("Tovan Marvane Tools")).empty(); }))
+            << "alive " << (kill(pid, 0) == 0) << " display " << std::getenv("DISPLAY") << " log "
+            << read_file(log) << " windows " << shell("xdotool search --name .");
     }
 
     // A click at a point of a window, in the window's own coordinates.
@@ -158,6 +200,7 @@ protected:
     fs::path program, ini;
     std::string main_window;
     pid_t pid = -1;
+    pid_t xvfb = -1;
 };
 
 }  // namespace
