@@ -103,14 +103,28 @@ public:
     bool start(const std::vector<std::string>& argv, const std::string& dir, const std::string& output_file,
                const std::map<std::string, std::string>& extra_env = {})
     {
+        std::map<std::string, std::string> extra = extra_env;
+        // Under the sanitizers: Allegro's sound modules and the ALSA library
+        // they load are unloaded again at exit, which leaves their lifetime
+        // allocations without a name to suppress them by. Keeping them
+        // loaded from the start gives them their names.
+        if (const char* asan = std::getenv("ASAN_OPTIONS"); asan && !extra.count("ASAN_OPTIONS")) {
+            extra["ASAN_OPTIONS"] = std::string(asan) + ":verify_asan_link_order=0";
+            std::string preload = "libasound.so.2";
+            for (const char* module : {"/usr/lib/x86_64-linux-gnu/allegro/4.4.3/alleg-alsadigi.so",
+                                       "/usr/lib/x86_64-linux-gnu/allegro/4.4.3/alleg-alsamidi.so"})
+                if (fs::exists(module))
+                    preload.append(" ").append(module);
+            extra["LD_PRELOAD"] = preload;
+        }
         std::vector<std::string> env_text;
         for (char** e = environ; *e; ++e) {
             const std::string entry(*e);
             const std::string name = entry.substr(0, entry.find('='));
-            if (!extra_env.count(name))
+            if (!extra.count(name))
                 env_text.push_back(entry);
         }
-        for (const auto& [name, value] : extra_env)
+        for (const auto& [name, value] : extra)
             env_text.push_back(name + "=" + value);
         std::vector<char*> args, env;
         for (const std::string& a : argv)
