@@ -31,8 +31,10 @@ void Underlined_Label::draw()
     int height = 0;
     fl_measure(label(), width, height, 0);
     fl_color(labelcolor());
+    // A left-aligned label inside its box starts 3 pixels in.
+    const int left = x() + 3;
     const int base = y() + fl_height() - fl_descent() + 1;
-    fl_xyline(x(), base, x() + width - 1);
+    fl_xyline(left, base, left + width - 1);
 }
 
 // 317 by 140 outside: the client area is what is left inside a frame with
