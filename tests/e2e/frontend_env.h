@@ -107,10 +107,12 @@ public:
         // Under the sanitizers: Allegro's sound modules and the ALSA library
         // they load are unloaded again at exit, which leaves their lifetime
         // allocations without a name to suppress them by. Keeping them
-        // loaded from the start gives them their names.
+        // loaded from the start gives them their names (the modules need the
+        // library's own symbols, so it comes first; the shell and the other
+        // programs the front-end starts load them harmlessly).
         if (const char* asan = std::getenv("ASAN_OPTIONS"); asan && !extra.count("ASAN_OPTIONS")) {
             extra["ASAN_OPTIONS"] = std::string(asan) + ":verify_asan_link_order=0";
-            std::string preload = "libasound.so.2";
+            std::string preload = "liballeg.so.4.4 libasound.so.2";
             for (const char* module : {"/usr/lib/x86_64-linux-gnu/allegro/4.4.3/alleg-alsadigi.so",
                                        "/usr/lib/x86_64-linux-gnu/allegro/4.4.3/alleg-alsamidi.so"})
                 if (fs::exists(module))
