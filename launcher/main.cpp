@@ -41,6 +41,9 @@ int main(int argc, char** argv)
     else if (!is_pair(argc, argv, NO_FADE_PAIR))
         accepted = false;
 
+    // Game names and file names are 8-bit text (Latin-1 in the map files),
+    // not UTF-8: every byte is one character.
+    set_uformat(U_ASCII);
     install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
 
     if (!accepted) {
