@@ -464,3 +464,81 @@ TEST(Frontend_Startup, NoUsableFontStopsTheStart)
     cabinet.set("font_file", "missing.ttf");
     expect_start_refused(cabinet, "No font found");
 }
+
+TEST(Frontend_Handover, PreAndPostCommandsSurroundTheRunAndAreNeverRedirected)
+{
+    const std::string command = "./demo-emulator digdeep -machine arcade ";
+    for (const bool debug : {false, true}) {
+        Cabinet cabinet;
+        cabinet.set("debug", debug ? "yes" : "no");
+        const std::string arcade = cabinet.read("config/Arcade.cfg");
+        e2e::write_file(cabinet.dir / "config/Arcade.cfg",
+                        arcade + "\npre_command = echo before\npost_command = echo after\n");
+        Process process;
+        Window window;
+        ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+        ASSERT_NO_FATAL_FAILURE(choose_fourth_game(cabinet, window));
+        ASSERT_EQ(process.wait(20), debug ? 1 : 0) << cabinet.log();
+
+        const std::string cab = cabinet.dir.string();
+        const std::vector<std::string> expected =
+            debug ? std::vector<std::string>{"@echo on",
+                                             "echo Will run: \"echo before\"",
+                                             "pause",
+                                             "echo before",
+                                             "cd " + cab + "/emu",
+                                             "echo Will run: \"" + command + "\"",
+                                             "pause",
+                                             command,
+                                             "cd " + cab,
+                                             "echo Will run: \"echo after\"",
+                                             "pause",
+                                             "echo after",
+                                             "pause"}
+                  : std::vector<std::string>{"@echo off",
+                                             "echo before",
+                                             "cd " + cab + "/emu",
+                                             command + " > " + cab + "/logs/runit.log",
+                                             "cd " + cab,
+                                             "echo after"};
+        EXPECT_EQ(lines_of(cabinet.read("runit.bat")), expected);
+        const std::string log = cabinet.log();
+        EXPECT_NE(log.find("[Info] Pre-command: <echo before>\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("[Info] Post-command: <echo after>\n"), std::string::npos) << log;
+    }
+}
+
+TEST(Frontend_Startup, ScreenSizeMusicAndFontFallBackToTheirDefaults)
+{
+    struct Case {
+        const char* resolution;
+        const char* orientation;
+        const char* size;
+    };
+    const Case cases[] = {
+        {"1024", "2", "800x600"},       // one item; orientation 2 acts as 0
+        {"640 480 16", "1", "640x480"},  // three items; the rotated menu's own size
+        {"1024 768", "1", "1024x768"},
+    };
+    for (const Case& c : cases) {
+        Cabinet cabinet;
+        cabinet.set("resolution", c.resolution);
+        cabinet.set("menu_orientation", c.orientation);
+        cabinet.set("background_music", "2");
+        cabinet.set("font_file", "missing.ttf");
+        Process process;
+        Window window;
+        ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+        const std::string geometry = e2e::shell_output("timeout 5 xdotool getwindowgeometry " + window.id);
+        EXPECT_NE(geometry.find(std::string("Geometry: ") + c.size), std::string::npos) << geometry;
+        ASSERT_TRUE(window.press("Escape"));
+        ASSERT_EQ(process.wait(20), 2);
+        const std::string log = cabinet.log();
+        EXPECT_NE(log.find(std::string("[Info] Using screen resolution of ") + c.size + "\n"), std::string::npos)
+            << log;
+        EXPECT_NE(log.find("[Info] No background music\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("[Info] Loading font: slicker.ttf\n"), std::string::npos) << log;
+        EXPECT_EQ(ini_value(cabinet.read("marvo.sta"), "Main", "last_font_file"), "slicker.ttf");
+        EXPECT_EQ(ini_value(cabinet.read("marvo.sta"), "Main", "last_mp3_file"), "") << "no music, no song saved";
+    }
+}
