@@ -17,6 +17,7 @@
 #include "support/fileutil.h"
 #include "support/vx_key.h"
 #include "views/engine_driver.h"
+#include "views/movetext.h"
 
 using Marvane::Emu_Menu_Controller;
 using Marvane::Scrollable_List_VC;
@@ -34,10 +35,16 @@ struct List_Peek : Scrollable_List_VC {
     static int unselected_outline_of(const Scrollable_List_VC* l) { return l->*(&List_Peek::unselected_outline); }
     static int axis(const Scrollable_List_VC* l) { return l->*(&List_Peek::mouse_input_axis); }
     static int mouse_threshold(const Scrollable_List_VC* l) { return l->*(&List_Peek::mouse_input_threshold); }
+    static std::size_t count(const Scrollable_List_VC* l) { return (l->*(&List_Peek::items)).size(); }
 };
 struct Menu_Peek : Marvane::Menu_View {
     static const Scrollable_List_VC* list_of(const Marvane::Menu_View* m) { return m->*(&Menu_Peek::list); }
     static bool ready(const Marvane::Menu_View* m) { return m->*(&Menu_Peek::state) == READY; }
+    static std::string title_of(const Marvane::Menu_View* m) { return (m->*(&Menu_Peek::title))->get_contents(); }
+    static std::string subtitle_of(const Marvane::Menu_View* m)
+    {
+        return (m->*(&Menu_Peek::subtitle))->get_contents();
+    }
 };
 const Scrollable_List_VC* List_Peek::of(const Marvane::Menu_View* menu) { return Menu_Peek::list_of(menu); }
 
@@ -252,6 +259,31 @@ TEST_F(Emu_Menu_Test, SwitchingEmulatorsKeepsEachOnesSelection)
     EXPECT_EQ(controller->get_menu()->get_selected_index(), 2u);
 }
 
+TEST_F(Emu_Menu_Test, NextEmulatorWithOnlyOneComesBackToTheSameGame)
+{
+    write_emulator("Only", 6);
+    build("", "Only");
+    EXPECT_EQ(Menu_Peek::title_of(controller->get_menu()), "Only games");
+    EXPECT_EQ(Menu_Peek::subtitle_of(controller->get_menu()), "test");
+    EXPECT_EQ(List_Peek::count(list()), 6u);
+    start_browsing();
+    for (int i = 0; i < 2; ++i) {
+        driver->tap(KEY_DOWN);
+        settle();
+    }
+    driver->tap(vx_key_to_allegro_key(100));
+    EXPECT_EQ(controller->get_state(), 3);
+    ASSERT_TRUE(run_until_state(1));
+    ASSERT_TRUE(run_until_state(2));
+    settle();
+    EXPECT_EQ(manager->get_current_emulator()->config_name(), "Only");
+    EXPECT_EQ(List_Peek::count(list()), 6u) << "refilled, not appended to";
+    EXPECT_EQ(controller->get_menu()->get_selected_index(), 2u);
+    driver->tap(KEY_1);
+    ASSERT_TRUE(run_until_state(8));
+    EXPECT_EQ(recorder.chosen, std::vector<std::string>{"Only:g002"});
+}
+
 TEST_F(Emu_Menu_Test, ScreenShotKeyNeedsAPicture)
 {
     write_emulator("Many", 3);
@@ -291,6 +323,9 @@ TEST_F(Emu_Menu_Test, WithoutEmulatorsOnlyQuitWorks)
 {
     build("", "");
     EXPECT_EQ(manager->get_current_emulator(), nullptr);
+    EXPECT_EQ(Menu_Peek::title_of(controller->get_menu()), "No Emulators Loaded");
+    EXPECT_EQ(Menu_Peek::subtitle_of(controller->get_menu()), "(Please Reconfigure)");
+    EXPECT_EQ(List_Peek::count(list()), 0u);
     start_browsing();
     driver->tap(KEY_1);
     driver->tap(vx_key_to_allegro_key(100));
