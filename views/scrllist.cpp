@@ -219,17 +219,17 @@ void Scrollable_List_VC::update_visible_items()
     for (Text_VC* view : onscreen_views) {
         if (index < items.size()) {
             listener->item_visible(index);
-            view->set_contents(items[index].text, items[index].icon);
+            show_contents(view, items[index].text, items[index].icon);
             if (index == selected_index) {
-                view->set_colors(selected_fg, selected_outline);
+                show_colors(view, selected_fg, selected_outline);
                 selected_view = view;
             } else {
-                view->set_colors(unselected_fg, unselected_outline);
+                show_colors(view, unselected_fg, unselected_outline);
             }
             ++index;
         } else {
-            view->set_contents("", nullptr);
-            view->set_colors(unselected_fg, unselected_outline);
+            show_contents(view, "", nullptr);
+            show_colors(view, unselected_fg, unselected_outline);
         }
     }
 }
@@ -237,7 +237,7 @@ void Scrollable_List_VC::update_visible_items()
 void Scrollable_List_VC::update_offscreen_items()
 {
     for (Text_VC* view : offscreen_views)
-        view->set_colors(unselected_fg, unselected_outline);
+        show_colors(view, unselected_fg, unselected_outline);
 }
 
 // --- input settings ---
@@ -520,9 +520,9 @@ void Scrollable_List_VC::recolour_selected_view(bool selected)
     if (selected_view == nullptr)
         return;
     if (selected)
-        selected_view->set_colors(selected_fg, selected_outline);
+        show_colors(selected_view, selected_fg, selected_outline);
     else
-        selected_view->set_colors(unselected_fg, unselected_outline);
+        show_colors(selected_view, unselected_fg, unselected_outline);
 }
 
 void Scrollable_List_VC::move_selection_up(unsigned n, unsigned scroll)
@@ -534,7 +534,7 @@ void Scrollable_List_VC::move_selection_up(unsigned n, unsigned scroll)
         onscreen_views.splice(onscreen_views.begin(), offscreen_views, std::prev(offscreen_views.end()));
         const unsigned index = selected_index - 1 - i;
         listener->item_visible(index);
-        view->set_contents(items[index].text, items[index].icon);
+        show_contents(view, items[index].text, items[index].icon);
         int px, py;
         get_index_coordinates(-1 - int(i), &px, &py);
         view->move_to(px, py, 0);
@@ -570,7 +570,7 @@ void Scrollable_List_VC::move_selection_down(unsigned n, unsigned scroll)
         onscreen_views.splice(onscreen_views.end(), offscreen_views, offscreen_views.begin());
         const unsigned index = selected_index + 1 + i;
         listener->item_visible(index);
-        view->set_contents(items[index].text, items[index].icon);
+        show_contents(view, items[index].text, items[index].icon);
         int px, py;
         get_index_coordinates(visible + int(i), &px, &py);
         view->move_to(px, py, 0);
@@ -685,7 +685,42 @@ void Scrollable_List_VC::make_row_views(const std::function<Text_VC*()>& make_vi
         Text_VC* view = make_view();
         view->set_clip(clip_x1, clip_y1, clip_x2, clip_y2);
         (i < visible_rows ? onscreen_views : offscreen_views).push_back(view);
+        Row_Shown shown;
+        shown.view = view;
+        shown.text.reserve(256);  // most names then never allocate while scrolling
+        rows_shown.push_back(std::move(shown));
     }
+}
+
+Scrollable_List_VC::Row_Shown& Scrollable_List_VC::row_shown(Text_VC* view)
+{
+    for (Row_Shown& shown : rows_shown)
+        if (shown.view == view)
+            return shown;
+    assert(false && "not a row view of this list");
+    return rows_shown.front();
+}
+
+void Scrollable_List_VC::show_contents(Text_VC* view, const std::string& text, BITMAP* icon)
+{
+    Row_Shown& shown = row_shown(view);
+    if (shown.has_contents && shown.icon == icon && shown.text == text)
+        return;
+    view->set_contents(text, icon);
+    shown.text = text;
+    shown.icon = icon;
+    shown.has_contents = true;
+}
+
+void Scrollable_List_VC::show_colors(Text_VC* view, int fg, int outline)
+{
+    Row_Shown& shown = row_shown(view);
+    if (shown.has_colors && shown.fg == fg && shown.outline == outline)
+        return;
+    view->set_colors(fg, outline);
+    shown.fg = fg;
+    shown.outline = outline;
+    shown.has_colors = true;
 }
 
 Scrollable_HList_VC::Scrollable_HList_VC(GameEngine::Engine* engine, FONT* font, int x, int y, int width,

@@ -136,6 +136,12 @@ protected:
     // For the layouts: twice the visible rows, all clipped to the band.
     void make_row_views(const std::function<Text_VC*()>& make_view, int clip_x1, int clip_y1, int clip_x2,
                         int clip_y2);
+    // set_contents and set_colors of a row view, skipped when the row
+    // already shows exactly that: each redraws the row's outlined text, and
+    // a list is refilled with the same games and recoloured several times
+    // at start-up.
+    void show_contents(Text_VC* view, const std::string& text, BITMAP* icon);
+    void show_colors(Text_VC* view, int fg, int outline);
 
     enum State { HIDDEN = 0, READY = 1, SCROLLING = 2, HIDING = 3, UNHIDING = 4 };
     enum Action { NONE = 0, LINE_UP = 1, LINE_DOWN = 2, PAGE_UP = 3, PAGE_DOWN = 4, MOUSE_UP = 5, MOUSE_DOWN = 6 };
@@ -184,6 +190,16 @@ protected:
     // Scratch list for the rows leaving view during one scroll; kept as a
     // member so that scrolling splices nodes instead of allocating.
     std::list<Text_VC*> departing_views;
+    // What each row view was last given, for show_contents and show_colors.
+    struct Row_Shown {
+        Text_VC* view = nullptr;
+        std::string text;
+        BITMAP* icon = nullptr;
+        int fg = 0, outline = 0;
+        bool has_contents = false, has_colors = false;
+    };
+    std::vector<Row_Shown> rows_shown;
+    Row_Shown& row_shown(Text_VC* view);
 };
 
 // Horizontal text rows stacked downward.

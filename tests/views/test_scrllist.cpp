@@ -634,4 +634,53 @@ TEST_F(Lists, BothLayoutsPlaceAndHideTheirRows)
         EXPECT_EQ(Position::x_of(view), -20);
 }
 
+// A refill with what the rows already show (three times at start-up) must
+// not redraw them, but any change of text, icon or colour must.
+TEST_F(Lists, RefillRedrawsOnlyRowsThatChange)
+{
+    make(5, 100, 0, 0);
+    std::vector<BITMAP*> rows;
+    for (const Text_VC* view : list->onscreen_views)
+        rows.push_back(view->get_bitmap());
+    const int mark = makecol(1, 2, 3);
+    auto scribble = [&] {
+        for (BITMAP* row : rows)
+            putpixel(row, 0, 0, mark);
+    };
+    auto redrawn = [&] {
+        std::vector<bool> out;
+        for (BITMAP* row : rows)
+            out.push_back(getpixel(row, 0, 0) != mark);
+        return out;
+    };
+    const std::vector<bool> none(5, false);
+
+    scribble();
+    list->set_all_items(games(100), 0, 0);
+    list->set_selected_colors(makecol(0, 0, 0), makecol(255, 255, 255));
+    EXPECT_EQ(redrawn(), none);
+
+    std::vector<Scrollable_Item> changed = games(100);
+    changed[1].text = "Other";
+    BITMAP* icon = create_bitmap(4, 4);
+    clear_to_color(icon, makecol(0, 255, 0));
+    changed[3].icon = icon;
+    list->set_all_items(std::move(changed), 0, 0);
+    EXPECT_EQ(redrawn(), (std::vector<bool>{false, true, false, true, false}));
+    EXPECT_EQ(list->row_texts()[1], "Other");
+
+    scribble();
+    list->set_all_items(games(100), 0, 0);  // back to the first texts, no icon
+    EXPECT_EQ(redrawn(), (std::vector<bool>{false, true, false, true, false}));
+    EXPECT_EQ(list->row_texts()[1], "Game 1");
+
+    scribble();
+    list->set_selected_colors(makecol(255, 0, 0), makecol(255, 255, 255));
+    EXPECT_EQ(redrawn(), (std::vector<bool>{true, false, false, false, false}));
+    scribble();
+    list->set_all_items(games(100), 2, 0);  // the selection moves: two rows change colour
+    EXPECT_EQ(redrawn(), (std::vector<bool>{true, false, true, false, false}));
+    destroy_bitmap(icon);
+}
+
 }  // namespace
