@@ -271,6 +271,8 @@ bool write_settings(const std::string& path, const Generator_Settings& s)
     std::vector<Line> lines;
     if (read_bytes(path, bytes))
         lines = split_lines(bytes);
+    else if (access(path.c_str(), F_OK) == 0)
+        return false;  // a file we cannot read would lose its other lines
     std::size_t begin = 0;
     std::size_t end = 0;
     if (!find_section(lines, begin, end)) {

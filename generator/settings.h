@@ -42,7 +42,8 @@ Generator_Settings read_settings(const std::string& path);
 // Writes the twelve saved keys (all but Buttons) in order into section
 // CONFIG, booleans as "1" and "0", keeping every other line of the file.
 // The file is replaced through a temporary file beside it, so a failure
-// leaves the old one whole. False when the file cannot be written.
+// leaves the old one whole. False when the file cannot be written, or when
+// it exists but cannot be read (its other lines would be lost).
 bool write_settings(const std::string& path, const Generator_Settings& settings);
 
 // Directory of the running executable, without a trailing separator; the

@@ -217,6 +217,11 @@ TEST_F(Settings_File, AFileThatCannotBeWrittenIsLeftWhole)
     fs::permissions(root, fs::perms::owner_all);
     EXPECT_EQ(read_file(ini), "[CONFIG]\nVerify=1\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
+    // A file we may write but not read: replacing it would lose its other lines.
+    fs::permissions(ini, fs::perms::owner_write);
+    EXPECT_FALSE(write_settings(ini.string(), Marvane::default_settings()));
+    fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(read_file(ini), "[CONFIG]\nVerify=1\n");
 }
 
 TEST_F(Settings_File, DamagedFilesGiveWhatCanBeReadAndDefaultsForTheRest)
