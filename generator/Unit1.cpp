@@ -64,16 +64,20 @@ Fl_Box* make_label(int x, int y, int w, const char* text, bool bold, bool wrap)
     int width = wrap ? w : 0;
     int height = 0;
     fl_measure(text, width, height, 0);
-    if (wrap)
+    if (wrap || w > width)
         width = w;
-    else if (w > width)
-        width = w;
-    Fl_Box* label = new Fl_Box(x, y, width + 2, height, text);
+    Fl_Box* label = new Plain_Label(x, y, width, height, text);
     label->box(FL_NO_BOX);
     label->labelfont(font);
     label->labelsize(dialog_font_size);
     label->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP_LEFT | (wrap ? FL_ALIGN_WRAP : 0));
     return label;
+}
+
+void Plain_Label::draw()
+{
+    draw_box();
+    draw_label(x(), y(), w(), h(), align());
 }
 
 void Banner_Picture::draw()

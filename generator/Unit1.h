@@ -40,6 +40,16 @@ protected:
     void draw() override;
 };
 
+// A label whose text starts at its left edge and wraps at its width, as the
+// layout's coordinates mean it (FLTK's own labels sit 3 pixels in on each side).
+class Plain_Label : public Fl_Box {
+public:
+    Plain_Label(int x, int y, int w, int h, const char* text) : Fl_Box(x, y, w, h, text) {}
+
+protected:
+    void draw() override;
+};
+
 // The caption, font and size of the program's windows.
 extern const char* const application_title;
 void use_dialog_font();

@@ -25,14 +25,15 @@ void close_clicked(Fl_Widget*, void* box)
 
 void Underlined_Label::draw()
 {
-    Fl_Box::draw();
+    // The text starts at the label's left edge, as the main window's labels do.
+    draw_box();
+    draw_label(x(), y(), w(), h(), align());
     fl_font(labelfont(), labelsize());
     int width = 0;
     int height = 0;
     fl_measure(label(), width, height, 0);
     fl_color(labelcolor());
-    // A left-aligned label inside its box starts 3 pixels in.
-    const int left = x() + 3;
+    const int left = x();
     const int base = y() + fl_height() - fl_descent() + 1;
     fl_xyline(left, base, left + width - 1);
 }

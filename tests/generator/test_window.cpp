@@ -10,7 +10,17 @@
 #include "generator/Functions.h"
 #include "generator/Unit1.h"
 #include "generator/Unit3.h"
+#include "own_display.h"
 #include "run_fixture.h"
+
+// Xlib last: its macros would otherwise clash with the test framework.
+#include <FL/x.H>
+// X11 calls its mouse buttons Button1 to Button5; the windows' buttons keep theirs.
+#undef Button1
+#undef Button2
+#undef Button3
+#undef Button4
+#undef Button5
 
 using namespace generator_test;
 using Names = std::vector<std::string>;
@@ -45,13 +55,31 @@ void press(int key, const char* text)
     Fl::e_state = 0;
 }
 
-// A window per test, shown on the test's display, and the About box beside it.
+// An X server for the test program's windows alone. FLTK opens its display
+// once per process, so the server lives as long as the program's tests.
+class Own_Display : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(start_own_display(xvfb_)); }
+    void TearDown() override
+    {
+        if (fl_display != nullptr)
+            fl_close_display();  // before its server goes
+        stop_own_display(xvfb_);
+    }
+
+private:
+    pid_t xvfb_ = -1;
+};
+
+[[maybe_unused]] ::testing::Environment* const own_display =
+    ::testing::AddGlobalTestEnvironment(new Own_Display);
+
+// A window per test, shown on the program's own X server, and the About box
+// beside it.
 class Window_Test : public Generator_Run {
 protected:
     void SetUp() override
     {
-        if (std::getenv("DISPLAY") == nullptr)
-            GTEST_SKIP() << "no display";
         Generator_Run::SetUp();
         ini = root / "Config.ini";
     }
@@ -86,6 +114,29 @@ protected:
     fs::path ini;
     std::unique_ptr<Test_Main> window;
 };
+
+// The size limits the window asks of the X server: equal for a fixed border.
+struct Size_Hints {
+    int min_w = 0, min_h = 0, max_w = 0, max_h = 0;
+};
+
+Size_Hints size_hints(const Fl_Window& window)
+{
+    XSizeHints hints{};
+    long supplied = 0;
+    Size_Hints s;
+    if (XGetWMNormalHints(fl_display, fl_xid(&window), &hints, &supplied) != 0) {
+        if (hints.flags & PMinSize) {
+            s.min_w = hints.min_width;
+            s.min_h = hints.min_height;
+        }
+        if (hints.flags & PMaxSize) {
+            s.max_w = hints.max_width;
+            s.max_h = hints.max_height;
+        }
+    }
+    return s;
+}
 
 struct Placed {
     const Fl_Widget* widget;
@@ -165,7 +216,19 @@ TEST_F(Window_Test, ControlsStandWhereTheyBelongInTheirStartState)
     }
     EXPECT_EQ(w.Label1->labelcolor(), FL_WHITE);
     EXPECT_EQ(w.Label2->labelcolor(), FL_WHITE);
-    EXPECT_EQ(w.Label2->w(), 173);  // wrapped at its width
+    // Wrapped labels are as wide as the layout makes them.
+    const std::pair<const Fl_Widget*, int> widths[] = {
+        {w.Label2, 171}, {w.Label5, 69},   {w.Label16, 69}, {w.Label6, 107},
+        {w.Label13, 98}, {w.Label12, 118}, {w.Label14, 153},
+    };
+    for (const auto& [label, width] : widths)
+        EXPECT_EQ(label->w(), width) << label->label();
+    // A fixed border: the window cannot be resized.
+    const Size_Hints fixed = size_hints(w);
+    EXPECT_EQ(fixed.min_w, 487);
+    EXPECT_EQ(fixed.max_w, 487);
+    EXPECT_EQ(fixed.min_h, 417);
+    EXPECT_EQ(fixed.max_h, 417);
     for (const Fl_Widget* button : {static_cast<Fl_Widget*>(w.Cmd_Exit), static_cast<Fl_Widget*>(w.Command6),
                                     static_cast<Fl_Widget*>(w.Cmd_adv), static_cast<Fl_Widget*>(w.Command1)})
         EXPECT_EQ(button->labelfont(), FL_HELVETICA_BOLD);
