@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "generator/settings.h"
+#include "own_display.h"
 #include "run_fixture.h"
 
 extern char** environ;
@@ -35,18 +36,6 @@ std::string shell(const std::string& command)
         pclose(pipe);
     }
     return text;
-}
-
-// Polls until the condition holds or the time is up.
-bool wait_for(const std::function<bool()>& condition, int seconds = 30)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return condition();
 }
 
 // The visible window whose title is exactly `title`, or "".
@@ -82,45 +71,13 @@ protected:
             kill(pid, SIGTERM);
             waitpid(pid, nullptr, 0);
         }
-        if (xvfb > 0) {
-            kill(xvfb, SIGTERM);
-            waitpid(xvfb, nullptr, 0);
-        }
+        stop_own_display(xvfb);
         Generator_Run::TearDown();
     }
 
     // An X server of this test's own, so that no other window on a shared
     // display can take the clicks and keys meant for marvolist.
-    void start_display()
-    {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        std::string fd = std::to_string(fds[1]);
-        const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                              "-nolisten", "tcp", nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int started = posix_spawnp(&xvfb, "Xvfb", &actions, nullptr,
-                                         const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        if (started != 0)
-            xvfb = -1;
-        ASSERT_EQ(started, 0) << "Xvfb";
-        std::string number;
-        pollfd ready{fds[0], POLLIN, 0};
-        char c = 0;
-        while (poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        ASSERT_FALSE(number.empty()) << "Xvfb gave no display";
-        setenv("DISPLAY", (":" + number).c_str(), 1);
-        // The number comes when the server listens; clients get in a moment later.
-        ASSERT_TRUE(wait_for([] { return std::system("xdotool getdisplaygeometry >/dev/null 2>&1") == 0; }))
-            << "no client gets into display :" << number;
-    }
+    void start_display() { start_own_display(xvfb); }
 
     // Starts the copy; `directory` is its working directory when not empty,
     // `home` its HOME when not empty.
