@@ -253,6 +253,9 @@ void TMain::show_settings(const Marvane::Generator_Settings& s)
     Chk_SNAPEXist->value(s.snap);
     Chk_ROMEXist->value(s.rom);
     Chk_verify->value(s.verify);
+    // A loaded text shows from its start, as an edit field opens (FLTK puts the cursor at the end).
+    for (Fl_Input* text : {Txt_ROMPath, Txt_SNAPPath, Txt_Mame, Txt_Cat, Txt_Games, TXT_OUTPUT})
+        text->position(0);
 }
 
 bool TMain::save_settings()

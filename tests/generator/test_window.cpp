@@ -245,6 +245,7 @@ TEST_F(Window_Test, ControlsStandWhereTheyBelongInTheirStartState)
     for (const Fl_Input* path : {w.Txt_ROMPath, w.Txt_SNAPPath, w.Txt_Mame, w.Txt_Cat, w.TXT_OUTPUT})
         EXPECT_STREQ(path->value(), "");
     EXPECT_STREQ(w.Txt_Games->value(), Marvane::default_filter);
+    EXPECT_EQ(w.Txt_Games->position(), 0);  // shown from its first word
     for (const Fl_Check_Button* box : {w.Chk_Cat, w.Chk_FiltNames, w.Chk_SNAPEXist, w.Chk_ROMEXist,
                                        w.Chk_verify, w.Chk_Working, w.Chk_But})
         EXPECT_EQ(box->value(), 0);
