@@ -73,9 +73,14 @@ function(marvo_test_suite name)
   target_link_libraries(${name} PRIVATE ${MT_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE
     MARVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" MARVO_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  set(props ENVIRONMENT "MARVO_SOURCE_DIR=${PROJECT_SOURCE_DIR};MARVO_BINARY_DIR=${PROJECT_BINARY_DIR}" TIMEOUT 120)
+  # The directories reach the tests as compile definitions: a list-valued
+  # ENVIRONMENT would be split apart by test discovery and garble every
+  # property after it.
+  set(props TIMEOUT 300)
   if(MT_SERIAL)
-    list(APPEND props RUN_SERIAL TRUE)
+    # ctest does not keep discovered RUN_SERIAL tests apart reliably, so
+    # scripts/test also runs the "serial" label in a pass of its own.
+    list(APPEND props RUN_SERIAL TRUE LABELS serial)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
