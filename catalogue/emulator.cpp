@@ -98,6 +98,9 @@ Emulator::Emulator(const std::string& config_name, const std::string& path_prefi
         else
             search_for_games();
         store_added_games();
+        // Only adding games looks names up in the map file's buffers.
+        std::string().swap(map_text_);
+        std::vector<Map_Entry>().swap(map_entries_);
     } catch (...) {
         delete_games();
         throw;

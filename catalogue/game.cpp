@@ -18,7 +18,7 @@
 
 namespace Marvane {
 
-Game::Game(const std::string& full_name_, const std::string& rom_name_, const std::string& extension_)
+Game::Game(std::string_view full_name_, std::string_view rom_name_, std::string_view extension_)
     : full_name(full_name_), rom_name(rom_name_), extension(extension_)
 {
 }
@@ -233,44 +233,44 @@ void Emulator::load_name_map()
     Block_Reader reader(resolve_file_name_case(config_directory_ + "/" + map_file_));
     if (!reader.is_open())
         return;
-    // The entries are gathered in one text buffer and put into the tree in
-    // ROM-name order: no allocation per line, and one sorted pass instead of
-    // a search per line through scattered nodes. A huge file goes in batches,
-    // so that only the distinct names stay in memory.
-    struct Entry {
-        uint64_t prefix;
-        uint32_t sequence;
-        uint32_t rom_size;
-        size_t rom;        // offset into text; the full name follows the ROM name
-        size_t full_size;
-    };
+    // The entries are gathered in one text buffer and sorted by ROM name: no
+    // allocation per line. A huge file goes in batches into the tree, so
+    // that only the distinct names stay in memory; a file that fits one
+    // batch stays in the buffers (see Map_Entry).
     const size_t batch_entries = 1 << 18, batch_text = 16 << 20;
-    std::string text, rom_name;
-    std::vector<Entry> entries;
+    std::string& text = map_text_;
+    std::vector<Map_Entry>& entries = map_entries_;
+    std::string rom_name;
     // Sized from the file (a map line is rarely under 32 bytes) so that the
     // buffers do not grow by copying.
     text.reserve(std::min(reader.size(), batch_text));
     entries.reserve(std::min(reader.size() / 32 + 1, batch_entries));
 
-    auto flush = [&] {
+    auto flush = [&](bool last_batch) {
         const std::string_view all(text);
-        auto rom_of = [all](const Entry& e) { return all.substr(e.rom, e.rom_size); };
+        auto rom_of = [all](const Map_Entry& e) { return all.substr(e.rom, e.rom_size); };
         // Ties keep the file's order, so that of several lines for one ROM
         // name the last one wins.
-        std::sort(entries.begin(), entries.end(), [&rom_of](const Entry& a, const Entry& b) {
+        std::sort(entries.begin(), entries.end(), [&rom_of](const Map_Entry& a, const Map_Entry& b) {
             if (a.prefix != b.prefix)
                 return a.prefix < b.prefix;
             const int c = rom_of(a).compare(rom_of(b));
             return c != 0 ? c < 0 : a.sequence < b.sequence;
         });
+        size_t kept = 0;
         for (size_t i = 0; i < entries.size(); ++i) {
-            const Entry& e = entries[i];
+            const Map_Entry& e = entries[i];
             if (i + 1 < entries.size() && entries[i + 1].prefix == e.prefix && rom_of(entries[i + 1]) == rom_of(e))
                 continue;
-            // Later batches replace what earlier ones set.
+            entries[kept++] = e;
+        }
+        entries.resize(kept);
+        if (last_batch && name_map_.empty())
+            return;
+        // Later batches replace what earlier ones set.
+        for (const Map_Entry& e : entries)
             name_map_.insert_or_assign(name_map_.end(), std::string(rom_of(e)),
                                        std::string(all.substr(e.rom + e.rom_size, e.full_size)));
-        }
         entries.clear();
         text.clear();
     };
@@ -281,14 +281,37 @@ void Emulator::load_name_map()
             return;
         rom_name.assign(rom);
         fix_file_name_case(rom_name);
-        entries.push_back(Entry{order_prefix(rom_name, false), static_cast<uint32_t>(entries.size()),
-                                static_cast<uint32_t>(rom_name.size()), text.size(), full.size()});
+        entries.push_back(Map_Entry{order_prefix(rom_name, false), static_cast<uint32_t>(entries.size()),
+                                    static_cast<uint32_t>(rom_name.size()), text.size(), full.size()});
         text.append(rom_name).append(full);
         listener_->poll_emulator_listener();
         if (entries.size() >= batch_entries || text.size() >= batch_text)
-            flush();
+            flush(false);
     });
-    flush();
+    flush(true);
+}
+
+bool Emulator::find_full_name(const std::string& rom_name, std::string_view& full_name) const
+{
+    if (!map_entries_.empty()) {
+        const std::string_view all(map_text_);
+        const uint64_t prefix = order_prefix(rom_name, false);
+        const auto at = std::lower_bound(map_entries_.begin(), map_entries_.end(), prefix,
+                                         [&](const Map_Entry& e, uint64_t) {
+                                             if (e.prefix != prefix)
+                                                 return e.prefix < prefix;
+                                             return all.substr(e.rom, e.rom_size) < std::string_view(rom_name);
+                                         });
+        if (at == map_entries_.end() || at->prefix != prefix || all.substr(at->rom, at->rom_size) != rom_name)
+            return false;
+        full_name = all.substr(at->rom + at->rom_size, at->full_size);
+        return true;
+    }
+    const auto mapped = name_map_.find(rom_name);
+    if (mapped == name_map_.end())
+        return false;
+    full_name = mapped->second;
+    return true;
 }
 
 void Emulator::add_games_from_rom_file()
@@ -335,8 +358,8 @@ void Emulator::search_for_games()
 
 void Emulator::add_game(const std::string& rom_name, const std::string& extension)
 {
-    const auto mapped = name_map_.find(rom_name);
-    const std::string& full_name = mapped != name_map_.end() ? mapped->second : rom_name;
+    std::string_view full_name = rom_name;
+    find_full_name(rom_name, full_name);
     std::unique_ptr<Game> game(new Game(full_name, rom_name, extension));
     added_games_.push_back(Added_Game{{order_prefix(full_name, true), order_prefix(full_name, true, 8)},
                                       static_cast<uint32_t>(added_games_.size()), game.get()});

@@ -1,12 +1,13 @@
 #pragma once
 // One game of an emulator and the case-insensitive order the menus use.
 #include <string>
+#include <string_view>
 
 namespace Marvane {
 
 class Game {
 public:
-    Game(const std::string& full_name, const std::string& rom_name, const std::string& extension);
+    Game(std::string_view full_name, std::string_view rom_name, std::string_view extension);
 
     std::string get_full_name() const { return full_name; }
     std::string get_rom_name() const { return rom_name; }

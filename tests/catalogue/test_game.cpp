@@ -291,6 +291,16 @@ TEST_F(Game_List_Test, ListOrderMatchesNocaseLessForTrickyNames)
     }
 }
 
+TEST_F(Game_List_Test, MapLookupTellsApartNamesWithOneLongPrefix)
+{
+    // The lookup orders by the first eight bytes first: names that share
+    // them, a shorter one, one absent from the map and a repeated line.
+    const std::string map = "abcdefgh2 \"Two\"\nabcdefgh \"Base\"\nabcdefgh1 \"One\"\n"
+                            "abcdefgh2 \"Two again\"\nzz \"Last\"\nabcdefgi \"Next\"\n";
+    auto emu = rom_list_emulator("abcdefgh1 abcdefgh abcdefgh15 abcdefgh2 abcdefgi aaa zz", map);
+    EXPECT_EQ(full_names(*emu), "aaa|abcdefgh15|Base|Last|Next|One|Two again");
+}
+
 TEST_F(Game_List_Test, LaterMapLineWinsAcrossAHugeFile)
 {
     // Far more lines than the loader sorts in one batch.
