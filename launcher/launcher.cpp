@@ -424,12 +424,22 @@ void Launcher_Controller::game_selected(Emulator* emulator, Game* game)
 
     const std::string batch_file = prepared_file_name(BATCH_FILE);
     const int fd = ::open(batch_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0664);
-    if (fd < 0)
+    if (fd >= 0)
+        ::close(fd);
+    std::ofstream out;
+    if (fd >= 0)
+        out.open(batch_file, std::ios::out | std::ios::trunc);
+    if (fd < 0 || !out) {
+        // The menu has already closed for the choice, so staying would leave
+        // the cabinet on a blank screen that no key brings back: say why and
+        // leave as after quitting (exit code 2).
+        if (LogFile::vx_log)
+            LogFile::vx_log->error("Could not write " + batch_file);
+        exit_code = 2;
+        phase = 2;
+        delay_view->delay(LEAVING_DELAY_MS);
         return;
-    ::close(fd);
-    std::ofstream out(batch_file, std::ios::out | std::ios::trunc);
-    if (!out)
-        return;
+    }
 
     std::string directory = emulator->directory();
     fix_filename_slashes(directory);

@@ -238,6 +238,22 @@ TEST(Frontend_Handover, NormalModeRemovesALeftOverBatchFile)
     EXPECT_FALSE(cabinet.exists("runit.bat"));
 }
 
+TEST(Frontend_Handover, ABatchFileThatCannotBeWrittenEndsTheRunInsteadOfHanging)
+{
+    Cabinet cabinet;
+    // A directory where the batch file goes: it can be neither removed at
+    // start-up nor opened for writing.
+    std::filesystem::create_directory(cabinet.dir / "runit.bat");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    ASSERT_NO_FATAL_FAILURE(choose_fourth_game(cabinet, window));
+    ASSERT_EQ(process.wait(20), 2) << cabinet.log();
+    EXPECT_NE(cabinet.log().find("[Err ] Could not write runit.bat"), std::string::npos) << cabinet.log();
+    EXPECT_EQ(cabinet.log().find("Game selected"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(cabinet.dir / "runit.bat"));
+}
+
 TEST(Frontend_State, QuitSavesTheStateAndASecondStartComesBackThere)
 {
     Cabinet cabinet;
