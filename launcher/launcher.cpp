@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <climits>
 #include "launcher/launcher.h"
 
 #include <fcntl.h>
@@ -233,7 +235,10 @@ void Launcher_Controller::build(bool use_software_mixer, int animation_method, b
     screen_saver = new Screen_Saver_VC(engine, font);
     screen_saver->set_screen_saver_listener(this);
     // A negative time would wrap into an endless wait; it means never, like 0.
-    screen_saver->set_start_after(screen_saver_time > 0 ? static_cast<unsigned>(screen_saver_time) * 60u : 0u);
+    // Minutes become seconds; a huge value must not wrap round to a short wait.
+    const unsigned saver_minutes =
+        screen_saver_time > 0 ? std::min(static_cast<unsigned>(screen_saver_time), UINT_MAX / 60u) : 0u;
+    screen_saver->set_start_after(saver_minutes * 60u);
     screen_saver->set_text(screen_saver_text);
     root->add_updatable(screen_saver, SCREEN_SAVER_UPDATE_PRIORITY);
 }
