@@ -1,11 +1,11 @@
-#include <algorithm>
-#include <climits>
 #include "launcher/launcher.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
