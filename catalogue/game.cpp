@@ -241,10 +241,11 @@ void Emulator::load_name_map()
     std::string& text = map_text_;
     std::vector<Map_Entry>& entries = map_entries_;
     std::string rom_name;
-    // Sized from the file (a map line is rarely under 32 bytes) so that the
-    // buffers do not grow by copying.
+    // Sized from the file for the shortest useful lines (`a "b"`), so that
+    // the buffers never grow by copying; pages reserved but never filled
+    // cost nothing.
     text.reserve(std::min(reader.size(), batch_text));
-    entries.reserve(std::min(reader.size() / 32 + 1, batch_entries));
+    entries.reserve(std::min(reader.size() / 6 + 1, batch_entries));
 
     auto flush = [&](bool last_batch) {
         const std::string_view all(text);
@@ -325,7 +326,9 @@ void Emulator::add_games_from_rom_file()
     }
     const std::string no_extension;
     std::string rom_name;
-    added_games_.reserve(std::min<size_t>(reader.size() / 8 + 1, 1 << 20));  // names of 8 and a blank
+    // Room for names of one letter and a blank: no growing by copying, and
+    // the pages never filled are never touched.
+    added_games_.reserve(std::min<size_t>(reader.size() / 2 + 1, 1 << 20));
     for_each_token(reader, [&](std::string_view token) {
         rom_name.assign(token);
         fix_file_name_case(rom_name);
