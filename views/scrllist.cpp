@@ -689,6 +689,10 @@ void Scrollable_List_VC::make_row_views(const std::function<Text_VC*()>& make_vi
         shown.view = view;
         shown.text.reserve(256);  // most names then never allocate while scrolling
         rows_shown.push_back(std::move(shown));
+        // Drawn now while empty, which is cheap: the first fill then draws
+        // the unselected rows once instead of twice.
+        show_contents(view, "", nullptr);
+        show_colors(view, unselected_fg, unselected_outline);
     }
 }
 
