@@ -9,31 +9,14 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "support/fileutil.h"
+#include "fuzz/scratch_dir.h"
 
 namespace {
 
-// A directory of our own, removed when the fuzzer exits.
-struct Scratch {
-    Scratch() {
-        dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/marvo-fuzz-ini-XXXXXX"
-                                            : "/tmp/marvo-fuzz-ini-XXXXXX";
-        if (mkdtemp(dir.data()) == nullptr) {
-            abort();
-        }
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir;
-};
-
 std::string scratch_file() {
-    static Scratch scratch;
-    return scratch.dir + "/fuzz.cfg";
+    static fuzz::Scratch_Dir scratch("ini");
+    return scratch.path + "/fuzz.cfg";
 }
 
 void read_everything(Config_Section& section) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "support/fileutil.h"
+#include "fuzz/scratch_dir.h"
 
 namespace {
 
@@ -19,24 +20,16 @@ void check(bool condition) {
 }
 
 // A directory of our own with a few files, removed when the fuzzer exits.
-struct Scratch {
-    Scratch() {
-        dir = "/tmp/marvo-fuzz-paths-XXXXXX";
-        check(mkdtemp(dir.data()) != nullptr);
-        for (const char* name : {"mame.rom", "Mame.cfg", "MAME.map", "a b.txt"}) {
-            std::ofstream(dir + "/" + name) << "x";
-        }
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir;
-};
-
 std::string scratch_dir() {
-    static Scratch scratch;
-    return scratch.dir;
+    static fuzz::Scratch_Dir scratch("paths");
+    static const bool seeded = [] {
+        for (const char* name : {"mame.rom", "Mame.cfg", "MAME.map", "a b.txt"}) {
+            std::ofstream(scratch.path + "/" + name) << "x";
+        }
+        return true;
+    }();
+    check(seeded);
+    return scratch.path;
 }
 
 }  // namespace

@@ -7,31 +7,14 @@
 #include <sstream>
 #include <string>
 
-#include <unistd.h>
-
 #include "generator/settings.h"
+#include "fuzz/scratch_dir.h"
 
 namespace {
 
-// A directory of our own, removed when the fuzzer exits.
-struct Scratch {
-    Scratch() {
-        dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/marvo-fuzz-settings-XXXXXX"
-                                            : "/tmp/marvo-fuzz-settings-XXXXXX";
-        if (mkdtemp(dir.data()) == nullptr) {
-            abort();
-        }
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir;
-};
-
 std::string scratch_file() {
-    static Scratch scratch;
-    return scratch.dir + "/Config.ini";
+    static fuzz::Scratch_Dir scratch("settings");
+    return scratch.path + "/Config.ini";
 }
 
 std::string contents(const std::string& path) {
