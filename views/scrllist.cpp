@@ -610,33 +610,31 @@ void Scrollable_List_VC::move_row_away(Text_VC* view, int i, bool to_left, int m
     view->move_to(origin_x + i * slot_step_x, origin_y + i * slot_step_y, ms);
 }
 
-void Scrollable_List_VC::hide_left(int ms)
-{
-    int i = 0;
-    for (Text_VC* view : onscreen_views)
-        move_row_away(view, i++, true, ms);
-    hide_offscreen_items();
-    state = HIDING;
-}
-
-void Scrollable_List_VC::hide_right(int ms)
-{
-    int i = 0;
-    for (Text_VC* view : onscreen_views)
-        move_row_away(view, i++, false, ms);
-    hide_offscreen_items();
-    state = HIDING;
-}
-
-void Scrollable_List_VC::hide_split(int ms)
+void Scrollable_List_VC::hide_rows(Hide_Pattern pattern, int ms)
 {
     int i = 0;
     for (Text_VC* view : onscreen_views) {
-        move_row_away(view, i, i % 2 == 0, ms);
+        const bool to_left = pattern == Hide_Pattern::split ? i % 2 == 0 : pattern == Hide_Pattern::left;
+        move_row_away(view, i, to_left, ms);
         ++i;
     }
     hide_offscreen_items();
     state = HIDING;
+}
+
+void Scrollable_List_VC::hide_left(int ms)
+{
+    hide_rows(Hide_Pattern::left, ms);
+}
+
+void Scrollable_List_VC::hide_right(int ms)
+{
+    hide_rows(Hide_Pattern::right, ms);
+}
+
+void Scrollable_List_VC::hide_split(int ms)
+{
+    hide_rows(Hide_Pattern::split, ms);
 }
 
 void Scrollable_List_VC::center_selected_hide_others(int ms)

@@ -133,6 +133,9 @@ protected:
     void recolour_selected_view(bool selected);
     // Row i of the on-screen rows to its place in the left or right hide.
     void move_row_away(Text_VC* view, int i, bool to_left, int ms);
+    // Every on-screen row leaves to one side, or alternately to both.
+    enum class Hide_Pattern { left, right, split };
+    void hide_rows(Hide_Pattern pattern, int ms);
     // For the layouts: twice the visible rows, all clipped to the band.
     void make_row_views(const std::function<Text_VC*()>& make_view, int clip_x1, int clip_y1, int clip_x2,
                         int clip_y2);
