@@ -9,6 +9,8 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 mkdir -p "emu dir" logs
 fail=0
+# A starter that ends early must fail the checks, not kill this script.
+trap "" PIPE
 
 cat > emu.sh <<'EMU'
 #!/bin/sh
@@ -24,7 +26,7 @@ printf '%s %s\n' "$1" "$2" >> args
 if [ ! -f handed ]; then
   : > handed
   cp batch runit.bat
-  exit 0
+  exit "${HANDOVER_CODE:-0}"
 fi
 exit 2
 FE
@@ -63,6 +65,55 @@ run_case subst '$(touch pwned).zip' "'\$(touch pwned).zip'"
 run_case quote "x'y.zip" "'x'\\''y.zip'"
 run_case backslash 'x\0047;touch pwned;\0047.zip' "'x\\0047;touch pwned;\\0047.zip'"
 run_case cut 'a\cb.zip' "'a\\cb.zip'"
+
+# Pre- and post-commands run exactly as written, whatever their first word:
+# only the lines the front-end writes itself are translated. In debug mode
+# each "pause" waits for Enter on the starter's input.
+announce() {
+  printf 'echo Will run: "%s"\npause\n%s\n' "$1" "$1"
+}
+prepost_case() {
+  mode=$1
+  rm -rf handed got args runit.bat pre.out sub out fifo
+  mkdir sub
+  pre='echo pre > pre.out'
+  post='cd sub && echo post > post.out'
+  if [ "$mode" = debug ]; then
+    {
+      printf '@echo on\n'
+      announce "$pre"
+      printf 'cd %s/emu dir\n' "$work"
+      announce './emu.sh game'
+      printf 'cd %s\n' "$work"
+      announce "$post"
+      printf 'pause\n'
+    } > batch
+    mkfifo fifo
+    HANDOVER_CODE=1 MARVO_FRONTEND=./frontend.sh "$starter" < fifo > out 2>&1 &
+    exec 3> fifo
+    n=0
+    until grep -q 'Press Enter' out || [ $n -ge 100 ]; do sleep 0.1; n=$((n + 1)); done
+    sleep 0.5
+    check "$(test -e pre.out && echo ran || echo waits)" waits "$mode: pause waits for Enter"
+    printf '\n\n\n\n' >&3
+    exec 3>&-
+    wait $!
+    code=$?
+    check "$(grep -o 'Press Enter' out | wc -l)" 4 "$mode: every pause asks for Enter"
+    check "$(grep -cx 'Will run: "echo pre > pre.out"' out)" 1 "$mode: the announcement is shown literally"
+  else
+    printf '@echo off\n%s\ncd %s/emu dir\n./emu.sh game > %s/logs/runit.log\ncd %s\n%s\n' \
+      "$pre" "$work" "$work" "$work" "$post" > batch
+    MARVO_FRONTEND=./frontend.sh "$starter" > out 2>&1
+    code=$?
+  fi
+  check "$code" 0 "$mode: exit code"
+  check "$(cat got 2>/dev/null)" "[game]" "$mode: the emulator ran"
+  check "$(cat pre.out 2>/dev/null)" pre "$mode: an echo pre-command is a command"
+  check "$(cat sub/post.out 2>/dev/null)" post "$mode: a cd post-command runs as written"
+}
+prepost_case normal
+prepost_case debug
 
 # Exit codes 3 and 4 end the starter with the same code.
 for code in 3 4; do
