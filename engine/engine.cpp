@@ -365,6 +365,12 @@ void Engine::initialize_sound(bool use_software_mixer)
 
 void Engine::set_graphics_mode(int width, int height, int depth, bool fullscreen)
 {
+    // The library's X11 driver aborts on an empty or negative window instead
+    // of failing, so such a size never reaches it.
+    if (width < 1 || height < 1) {
+        throw InitError("Could not change graphics mode: screen size " + std::to_string(width) + "x" +
+                        std::to_string(height) + " has a side below 1");
+    }
     int driver = fullscreen ? GFX_AUTODETECT_FULLSCREEN : GFX_AUTODETECT_WINDOWED;
     set_color_depth(depth);
     if (set_gfx_mode(driver, width, height, 0, 0) != 0) {

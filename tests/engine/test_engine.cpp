@@ -404,10 +404,10 @@ TEST(Statistics, SecondsCloseWithTheFramesDrawnInThem)
     delete engine;
 }
 
-std::string graphics_mode_error(Engine *engine, int size, int depth)
+std::string graphics_mode_error(Engine *engine, int width, int height, int depth)
 {
     try {
-        engine->set_graphics_mode(size, size, depth, false);
+        engine->set_graphics_mode(width, height, depth, false);
     } catch (const InitError &e) {
         return e.error_string();
     }
@@ -421,13 +421,23 @@ TEST(StartUp, AGraphicsModeThatCannotBeSetRaisesInitError)
     Engine *engine = Engine::get_instance();
 
     // A failing depth other than 16 raises at once, without a retry.
-    EXPECT_EQ(graphics_mode_error(engine, 800, 12).rfind("Could not change graphics mode: ", 0), 0u);
+    EXPECT_EQ(graphics_mode_error(engine, 800, 800, 12).rfind("Could not change graphics mode: ", 0), 0u);
+    // A side below 1 is refused before the library sees it (its X11 driver
+    // aborts on such a window), at 16 bits too, without a retry.
+    const struct {
+        int width, height;
+        const char *size;
+    } unusable[] = {{800, 0, "800x0"}, {0, 600, "0x600"}, {800, -1, "800x-1"}, {-5, -5, "-5x-5"}};
+    for (const auto &mode : unusable) {
+        EXPECT_EQ(graphics_mode_error(engine, mode.width, mode.height, 16),
+                  std::string("Could not change graphics mode: screen size ") + mode.size + " has a side below 1");
+    }
     EXPECT_EQ(read_file(dir + "/marvo.log").find("Trying 15 BPP"), std::string::npos);
 
 #ifndef __SANITIZE_ADDRESS__
     // A screen too large for memory fails at 16 and at 15 bits. (The
     // address sanitizer aborts on the library's oversized allocation.)
-    EXPECT_EQ(graphics_mode_error(engine, 100000, 16).rfind("Could not change graphics mode: ", 0), 0u);
+    EXPECT_EQ(graphics_mode_error(engine, 100000, 100000, 16).rfind("Could not change graphics mode: ", 0), 0u);
     EXPECT_NE(read_file(dir + "/marvo.log").find("Trying 15 BPP color depth, 16 BPP failed: "),
               std::string::npos);
 #endif
