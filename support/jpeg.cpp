@@ -477,6 +477,8 @@ int read_headers(Jpg_Decoder &d) {
     switch (*code) {
       case 0xC0:
       case 0xC1:
+        // A second frame header would replace the size of the first.
+        if (d.flags & JPG_SOF) return 1;
         d.flags |= JPG_SOF;
         if (read_sof0(d)) return 1;
         break;
@@ -524,6 +526,7 @@ int read_headers(Jpg_Decoder &d) {
   const std::uint32_t needed = JPG_SOF | JPG_DHT | JPG_SOI | JPG_SOS | JPG_DQT | JPG_APP0;
   if ((d.flags & needed) != needed) return 1;
   if (d.width <= 0 || d.height <= 0 || d.width > JPG_MAX_SIDE || d.height > JPG_MAX_SIDE) return 1;
+  if (static_cast<std::uint64_t>(d.width) * static_cast<std::uint64_t>(d.height) > MAX_PICTURE_PIXELS) return 1;
   return 0;
 }
 

@@ -32,6 +32,13 @@ void jpg_register_progress_monitor(void *data, Jpg_Progress_Monitor callback);
 // Pictures larger than this on a side are refused.
 constexpr int JPG_MAX_SIDE = 16384;
 
+// The most pixels a picture may have to be loaded: a small compressed file
+// can declare a picture that would take gigabytes and many seconds to
+// unpack while the menu and the music stand still. Larger ones are refused
+// before any pixel memory is taken; the screen-shot view holds its other
+// picture types to the same limit.
+constexpr std::uint64_t MAX_PICTURE_PIXELS = std::uint64_t{4096} * 4096;
+
 // Marker flags of Jpg_Decoder::flags.
 enum : std::uint32_t {
   JPG_SOF = 1, JPG_DHT = 2, JPG_SOI = 4, JPG_SOS = 8, JPG_DQT = 16, JPG_APP0 = 32, JPG_DRI = 64

@@ -17,11 +17,6 @@ void jpeg_progress_monitor(void* data, int, int)
     static_cast<GameEngine::Engine*>(data)->poll_background_task();
 }
 
-// Pictures larger than this are not loaded: a small compressed file can
-// declare a picture that would take gigabytes and half a minute to unpack,
-// while the menu and the music stand still.
-static constexpr uint64_t MAX_PICTURE_PIXELS = 4096u * 4096u;
-
 static unsigned be16(const unsigned char* p)
 {
     return unsigned(p[0]) << 8 | p[1];
@@ -82,6 +77,8 @@ bool picture_size_from_header(const unsigned char* h, size_t n, uint64_t* w, uin
     return false;
 }
 
+// The library's loaders take any size a header declares, so the size is
+// peeked first and held to the limit that the JPEG loader keeps itself.
 static bool too_large_to_load(const std::string& file)
 {
     std::vector<unsigned char> head(65536);

@@ -248,6 +248,14 @@ TEST_F(Jpeg, RejectsBadHeaderFields) {
   expect_rejected_with(0xDA, 6, 0x02, "AC table 2");
 }
 
+// Sets the size that the SOF segment at `sof` declares.
+void declare_size(Bytes &file, long sof, int width, int height) {
+  file[sof + 5] = static_cast<unsigned char>(height >> 8);
+  file[sof + 6] = static_cast<unsigned char>(height);
+  file[sof + 7] = static_cast<unsigned char>(width >> 8);
+  file[sof + 8] = static_cast<unsigned char>(width);
+}
+
 TEST_F(Jpeg, RefusesZeroAndOversizedDimensions) {
   for (int side : {0, 16385, 65535}) {
     Bytes file = encode(picture(16, 16, 1, 1, 1));
@@ -255,6 +263,38 @@ TEST_F(Jpeg, RefusesZeroAndOversizedDimensions) {
     file[sof + 5] = static_cast<unsigned char>(side >> 8);
     file[sof + 6] = static_cast<unsigned char>(side);
     EXPECT_EQ(load(file), nullptr) << side;
+  }
+  // More pixels than any screen shot needs are refused before the bitmap is
+  // made; 4096 x 4096 is the most that loads.
+  const struct {
+    int width, height;
+    bool loads;
+  } sizes[] = {{4097, 4096, false}, {4096, 4097, false}, {16384, 16384, false},
+               {16384, 1024, true}, {4096, 4096, true}};
+  for (const auto &size : sizes) {
+    Bytes file = encode(picture(16, 16, 3, 1, 1));
+    declare_size(file, find_marker(file, 0xC0), size.width, size.height);
+    BITMAP *bmp = load(file);
+    EXPECT_EQ(bmp != nullptr, size.loads) << size.width << " x " << size.height;
+    if (bmp) destroy_bitmap(bmp);
+  }
+}
+
+// A picture has one frame header. A second one would otherwise replace the
+// size of the first, which callers may have checked already.
+TEST_F(Jpeg, RefusesASecondFrameHeader) {
+  const Bytes file = encode(picture(64, 48, 3, 2, 2));
+  const long sof = find_marker(file, 0xC0);
+  ASSERT_GT(sof, 0);
+  const Bytes segment(file.begin() + sof, file.begin() + sof + 2 + ((file[sof + 2] << 8) | file[sof + 3]));
+  for (const int side : {48, 16384}) {
+    Bytes twice = file;
+    Bytes second = segment;
+    declare_size(second, 0, side, side);
+    twice.insert(twice.begin() + sof + static_cast<long>(segment.size()), second.begin(), second.end());
+    BITMAP *bmp = load(twice);
+    EXPECT_EQ(bmp, nullptr) << "second SOF of " << side << " x " << side;
+    if (bmp) destroy_bitmap(bmp);
   }
 }
 

@@ -342,6 +342,21 @@ TEST_F(Shots, HugePicturesAreNotLoaded)
         shot->set_bitmap(dir + "/" + name, fix(100), 0);
         EXPECT_FALSE(shot->has_image) << name;
     }
+    // A JPEG whose first frame header is small and a second one huge.
+    const std::string twice = dir + "/twice.jpg";
+    ASSERT_TRUE(views_test::write_jpeg(twice, 64, 48, [](int x, int, unsigned char* p) {
+        p[0] = p[1] = p[2] = (unsigned char)(x * 4);
+    }));
+    std::ifstream in(twice, std::ios::binary);
+    std::string jpeg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    const size_t sof = jpeg.find("\xff\xc0");
+    ASSERT_NE(sof, std::string::npos);
+    std::string second = jpeg.substr(sof, 2 + ((unsigned char)jpeg[sof + 2] << 8 | (unsigned char)jpeg[sof + 3]));
+    second.replace(5, 4, "\x40\x00\x40\x00", 4);  // 16384 x 16384
+    std::ofstream(twice, std::ios::binary) << jpeg.insert(sof + second.size(), second);
+    shot->set_bitmap(twice, fix(100), 0);
+    EXPECT_FALSE(shot->has_image) << "second frame header";
     // The limit leaves room for any real screen shot: 4096 x 4096 loads.
     const std::string big = dir + "/big4096.png";
     write_big_png(big, 4096, 4096, 255);
