@@ -87,6 +87,7 @@ bool usable_category_file_name(const std::string& category)
 {
     constexpr std::size_t longest_name = 255;  // NAME_MAX of the usual file systems
     return !category.empty() && category != "." && category != ".." &&
+           lower_case(category) != "mame" &&  // the all-games files are named so
            category.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
            category.size() + 4 <= longest_name;
 }

@@ -150,7 +150,8 @@ TEST(Parsers, OnlyPlainCategoriesNameFiles)
     EXPECT_TRUE(usable_category_file_name("..."));
     for (const std::string& bad : {std::string(), std::string("."), std::string(".."),
                                    std::string("a/b"), std::string("\\..\\x"),
-                                   std::string("a\0b", 3), std::string(252, 'x')})
+                                   std::string("a\0b", 3), std::string(252, 'x'),
+                                   std::string("mame"), std::string("MAME"), std::string("Mame")})
         EXPECT_FALSE(usable_category_file_name(bad)) << bad;
     EXPECT_TRUE(usable_category_file_name(std::string(251, 'x')));
 }
