@@ -250,7 +250,10 @@ bool Screen_Shot::update()
 {
     if (toggle_key->is_pressed())
         listener->toggle_screen_shot();
-    if (state == PENDING && load_timer->expired()) {
+    // A one-shot timer is expired for one cycle only, and a delay shorter
+    // than a cycle is over before any: asked for after this update, its
+    // expiry is never seen, but the timer has stopped by the next update.
+    if (state == PENDING && (load_timer->expired() || load_timer->stopped())) {
         update_bitmap();
         state = IDLE;
         return true;

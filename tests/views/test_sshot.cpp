@@ -247,6 +247,17 @@ TEST_F(Shots, OnlyTheLastOfTwoDelayedRequestsIsLoaded)
     EXPECT_EQ(shot->state, 0);
     driver.run_cycles(40);
     EXPECT_EQ(shot->loaded_file, b);
+
+    // A delay shorter than one cycle, asked for between cycles, loads in
+    // the next one, though its timer stops before the view is updated.
+    const std::string c = picture("c.png", 200, 200, makecol(0, 0, 255));
+    for (const auto& [file, delay] : {std::pair{a, 10}, std::pair{c, 16}}) {
+        shot->set_bitmap(file, fix(100), delay);
+        driver.run_cycles(1);
+        EXPECT_EQ(shot->loaded_file, file) << delay << " ms";
+        EXPECT_EQ(shot->state, 0) << delay << " ms";
+        EXPECT_TRUE(shot->has_image) << delay << " ms";
+    }
 }
 
 TEST_F(Shots, CancelKeepsThePictureOnScreen)
