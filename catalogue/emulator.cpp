@@ -208,9 +208,26 @@ std::string Emulator::get_command_to_run(Game* game)
         rom_part.append(1, '.').append(game->get_extension());
     const std::string path = quote_rom_path(use_rom_directory_ ? rom_directory_ + rom_part : rom_part);
     const std::string options = global_options_ + " " + game_options;
+    const std::string program = program_to_run();
     if (options_before_rom_)
-        return executable_ + " " + options + " " + path;
-    return executable_ + " " + path + " " + options;
+        return program + " " + options + " " + path;
+    return program + " " + path + " " + options;
+}
+
+// The batch file runs the command from the emulator's directory, but the
+// shell looks a bare name up on PATH only: a program of that name in the
+// directory is named as "./NAME", so that it, and no other, runs.
+std::string Emulator::program_to_run() const
+{
+    // A name with a directory in it (either separator) stays as written.
+    if (executable_.find_first_of("/\\") != std::string::npos)
+        return executable_;
+    // The directory as the batch file's "cd" is given it.
+    std::string program = directory_;
+    add_backslash(program);
+    program += executable_;
+    fix_filename_slashes(program);
+    return file_exists(program) ? std::string(".") + HOST_SEPARATOR + executable_ : executable_;
 }
 
 std::string Emulator::get_screen_shot_file_name(Game* game) const

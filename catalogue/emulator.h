@@ -94,6 +94,8 @@ protected:
     Emulator();  // for InvalidEmulator only
 
 private:
+    // The executable as the batch file's shell must be given it.
+    std::string program_to_run() const;
     void load_name_map();
     void add_games_from_rom_file();
     void search_for_games();

@@ -109,6 +109,46 @@ TEST_F(Emulator_Test, CommandLineKeepsItsBlanks)
     EXPECT_EQ(before->get_command_to_run(first_game(*before)), "mame   pacman");
 }
 
+// The batch file runs the command after "cd" to the emulator's directory, and
+// the shell looks a bare name up on PATH only: the emulator's own program
+// there must be named with its directory.
+TEST_F(Emulator_Test, BareExecutableFoundInTheEmulatorDirectoryRunsFromThere)
+{
+    write_file("config/Emu.rom", "pacman\n");
+    auto absent = make("use_rom_file=yes\ndirectory=emu\n");
+    EXPECT_EQ(absent->get_command_to_run(first_game(*absent)), "mame pacman  ") << "left to PATH";
+    std::filesystem::create_directories("emu/mame");
+    auto folder = make("use_rom_file=yes\ndirectory=emu\n");
+    EXPECT_EQ(folder->get_command_to_run(first_game(*folder)), "mame pacman  ") << "a directory is no program";
+    std::filesystem::remove("emu/mame");
+    write_file("emu/mame", "");
+    auto local = make("use_rom_file=yes\ndirectory=emu\n");
+    EXPECT_EQ(local->get_command_to_run(first_game(*local)), "./mame pacman  ");
+    auto before = make("use_rom_file=yes\ndirectory=emu\noptions_before_rom=yes\n");
+    EXPECT_EQ(before->get_command_to_run(first_game(*before)), "./mame   pacman");
+    write_file("base/emu/mame", "");
+    auto prefixed = make("use_rom_file=yes\ndirectory=emu\n", "", "base/");
+    EXPECT_EQ(prefixed->get_command_to_run(first_game(*prefixed)), "./mame pacman  ");
+    write_file("games/emu/mame", "");
+    auto backslashed = make("use_rom_file=yes\ndirectory=games\\emu\n");
+    EXPECT_EQ(backslashed->get_command_to_run(first_game(*backslashed)), "./mame pacman  ");
+    // The default directory is the front-end's own.
+    write_file("mame", "");
+    auto here = make("use_rom_file=yes\n");
+    EXPECT_EQ(here->get_command_to_run(first_game(*here)), "./mame pacman  ");
+
+    // A name with a directory stays as written.
+    write_file("emu/bin/mame", "");
+    write_emulator("Path", "name=P\nexecutable=bin/mame\nuse_rom_file=yes\ndirectory=emu\n");
+    write_file("config/Path.rom", "pacman\n");
+    Emulator path("Path", "", nullptr);
+    EXPECT_EQ(path.get_command_to_run(first_game(path)), "bin/mame pacman  ");
+    write_emulator("Abs", "name=A\nexecutable=" + (dir / "emu/mame").string() + "\nuse_rom_file=yes\ndirectory=emu\n");
+    write_file("config/Abs.rom", "pacman\n");
+    Emulator absolute("Abs", "", nullptr);
+    EXPECT_EQ(absolute.get_command_to_run(first_game(absolute)), (dir / "emu/mame").string() + " pacman  ");
+}
+
 TEST_F(Emulator_Test, PerGameOptionsComeAfterTheGlobalOnes)
 {
     write_file("config/Emu.rom", "pacman galaga\n");
