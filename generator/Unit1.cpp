@@ -38,6 +38,22 @@ void main_window_callback(Fl_Widget*, void* window)
     static_cast<TMain*>(window)->FormClose();
 }
 
+// The option panel. Enter belongs to the window's default button, wherever
+// the focus and the pointer are; an FLTK group would take it to move the
+// focus down among the panel's fields.
+class Option_Panel : public Fl_Group {
+public:
+    Option_Panel(int x, int y, int w, int h) : Fl_Group(x, y, w, h) {}
+
+    int handle(int event) override
+    {
+        if (event == FL_SHORTCUT &&
+            (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter))
+            return 0;
+        return Fl_Group::handle(event);
+    }
+};
+
 Fl_Color blend(int r0, int g0, int b0, int r1, int g1, int b1, int step, int steps)
 {
     const auto mix = [&](int a, int b) {
@@ -125,7 +141,7 @@ TMain::TMain(const std::string& settings_file)
 
     // The panel's controls are placed relative to it, as the table gives them.
     constexpr int top = 64;
-    Frame1 = new Fl_Group(0, top, 481, 297);
+    Frame1 = new Option_Panel(0, top, 481, 297);
     Frame1->box(FL_NO_BOX);
     const auto input = [&](int x, int y, int w) {
         Fl_Input* field = new Fl_Input(x, top + y, w, 21);

@@ -190,6 +190,12 @@ TEST_F(Marvolist, GoCompletesAFailedCheckIsShownAndExitSaves)
     shell("import -window root " + (fs::path(MARVO_BINARY_DIR) / "marvolist-about.png").string());
     click(about, 224 + 32, 72 + 12);
     ASSERT_TRUE(wait_for([&] { return window_titled("About").empty(); }));
+    // So it does with the focus in a field and the pointer over the option panel.
+    click(main_window, 120 + 100, 64 + 136 + 10);
+    key(main_window, "Return");
+    ASSERT_TRUE(wait_for([&] { return !(about = window_titled("About")).empty(); }));
+    click(about, 224 + 32, 72 + 12);
+    ASSERT_TRUE(wait_for([&] { return window_titled("About").empty(); }));
 
     exit_program();
     const std::string saved = read_file(ini);

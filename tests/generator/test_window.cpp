@@ -321,26 +321,40 @@ TEST_F(Window_Test, AFailedSaveIsReportedAndTheWindowStaysOpen)
 TEST_F(Window_Test, EnterOpensTheAboutBoxAndCloseClosesIt)
 {
     Test_Main& w = open();
-    w.Txt_ROMPath->take_focus();
     struct Seen {
         bool shown = false;
         bool modal = false;
         bool main_shown = false;
         Test_Main* main = nullptr;
     } seen;
-    seen.main = &w;
-    Fl::add_timeout(0.05, [](void* data) {
+    const auto look_and_close = [](void* data) {
         Seen& s = *static_cast<Seen*>(data);
         s.shown = About->shown();
         s.modal = About->modal();
         s.main_shown = s.main->shown();
         About->Button1->do_callback();
-    }, &seen);
-    press(FL_Enter, "\r");
-    Fl::handle(FL_KEYBOARD, &w);
-    EXPECT_TRUE(seen.shown);
-    EXPECT_TRUE(seen.modal);
-    EXPECT_TRUE(seen.main_shown);
+    };
+    // Whichever control has the focus and wherever the pointer is: over the
+    // option panel the panel's focus moves must not take Enter.
+    Fl_Widget* const focused[] = {w.Txt_ROMPath, w.Button1, w.Chk_Cat, w.lbl_prog, w.Cmd_Exit};
+    Fl_Widget* const pointed[] = {nullptr, w.Txt_Games, w.Label12, w.Frame1};
+    for (Fl_Widget* focus : focused) {
+        for (Fl_Widget* pointer : pointed) {
+            SCOPED_TRACE(std::string(focus->label() ? focus->label() : "unlabelled") + " / " +
+                         (pointer == nullptr ? "outside" : pointer->label() ? pointer->label() : "-"));
+            seen = Seen{};
+            seen.main = &w;
+            Fl::focus(focus);
+            Fl::belowmouse(pointer);
+            Fl::add_timeout(0.0, look_and_close, &seen);
+            press(FL_Enter, "\r");
+            Fl::handle(FL_KEYBOARD, &w);
+            Fl::remove_timeout(look_and_close, &seen);  // left when nothing opened
+            EXPECT_TRUE(seen.shown);
+            EXPECT_TRUE(seen.modal);
+            EXPECT_TRUE(seen.main_shown);
+        }
+    }
     EXPECT_FALSE(About->shown());
     EXPECT_STREQ(About->label(), "About");
     EXPECT_STREQ(About->Button1->label(), "Close");
