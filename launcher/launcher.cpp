@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +60,7 @@ constexpr int DELAY_PRIORITY = 50;
 constexpr int MUSIC_KEY_PRIORITY = 50;
 constexpr int SCREEN_SAVER_UPDATE_PRIORITY = 51;
 constexpr int SCREEN_SAVER_DRAW_PRIORITY = 50;
+constexpr int SIGNAL_WATCH_PRIORITY = 50;
 constexpr int STARTUP_DELAY_MS = 1000;
 constexpr int LEAVING_DELAY_MS = 250;
 constexpr int RUNIT_LOG_COPIES = 5;
@@ -93,7 +96,66 @@ std::string prepared_file_name(const char* name)
     return buffer;
 }
 
+// Set by the signal handler, on whatever thread the signal lands.
+std::atomic<int> caught_termination_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+void on_termination_signal(int number)
+{
+    int none = 0;
+    if (!caught_termination_signal.compare_exchange_strong(none, number)) {
+        // Already shutting down: the second one is not asked politely.
+        std::signal(number, SIG_DFL);
+        std::raise(number);
+    }
+}
+
+const char* signal_name(int number)
+{
+    switch (number) {
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    case SIGINT:
+        return "SIGINT";
+    default:
+        return "an unknown signal";
+    }
+}
+
+// Ends the engine loop, at the end of the pass, once a termination signal
+// has come.
+class Signal_Watch : public GameEngine::Updatable {
+public:
+    explicit Signal_Watch(GameEngine::Engine* engine) : engine(engine) {}
+    bool update() override
+    {
+        if (caught_termination_signal.load(std::memory_order_relaxed) != 0)
+            engine->stop();
+        return false;
+    }
+
+private:
+    GameEngine::Engine* engine;
+};
+
 }  // namespace
+
+void catch_termination_signals()
+{
+    struct sigaction action {};
+    action.sa_handler = on_termination_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : {SIGTERM, SIGHUP, SIGINT})
+        sigaction(number, &action, nullptr);
+}
+
+int termination_signal()
+{
+    return caught_termination_signal.load();
+}
 
 DataFile::~DataFile()
 {
@@ -241,6 +303,9 @@ void Launcher_Controller::build(bool use_software_mixer, int animation_method, b
     screen_saver->set_start_after(saver_minutes * 60u);
     screen_saver->set_text(screen_saver_text);
     root->add_updatable(screen_saver, SCREEN_SAVER_UPDATE_PRIORITY);
+
+    signal_watch = new Signal_Watch(engine);
+    root->add_updatable(signal_watch, SIGNAL_WATCH_PRIORITY);
 }
 
 void Launcher_Controller::load_data_file()
@@ -303,6 +368,8 @@ void Launcher_Controller::load_font()
 
 void Launcher_Controller::release()
 {
+    delete signal_watch;
+    signal_watch = nullptr;
     delete screen_saver;
     screen_saver = nullptr;
     delete music_key_view;
@@ -348,6 +415,13 @@ int Launcher_Controller::launch_game()
     restore_state();
     exit_code = 2;
     engine->run();
+    if (const int number = termination_signal()) {
+        log_info(std::string("Ended by ") + signal_name(number));
+        // As the quit key would: the menu position goes into the state.
+        menu_controller->set_current_emulator_indecies();
+        // The cabinet is going down: the starter must not run a game now.
+        exit_code = 2;
+    }
     save_state();
     log_info("Exitting");
     return exit_code;
@@ -435,14 +509,7 @@ void Launcher_Controller::game_selected(Emulator* emulator, Game* game)
     if (fd >= 0)
         out.open(batch_file, std::ios::out | std::ios::trunc);
     if (fd < 0 || !out) {
-        // The menu has already closed for the choice, so staying would leave
-        // the cabinet on a blank screen that no key brings back: say why and
-        // leave as after quitting (exit code 2).
-        if (LogFile::vx_log)
-            LogFile::vx_log->error("Could not write " + batch_file);
-        exit_code = 2;
-        phase = 2;
-        delay_view->delay(LEAVING_DELAY_MS);
+        refuse_hand_over(batch_file);
         return;
     }
 
@@ -469,13 +536,33 @@ void Launcher_Controller::game_selected(Emulator* emulator, Game* game)
     out << "cd " << front_end_directory << "\n";
     if (!post_command.empty())
         write_command(out, post_command, "");
-    if (debug) {
+    if (debug)
         out << "pause\n";
-        exit_code = 1;
-    } else {
-        exit_code = 0;
-    }
+    // A full disk shows only here: the starter must not be sent to a file
+    // that holds part of the commands, or none.
+    const bool written = static_cast<bool>(out);
     out.close();
+    if (!written || !out) {
+        // Only the name goes: when it is a link, never what it points to.
+        unlink(batch_file.c_str());
+        refuse_hand_over(batch_file);
+        return;
+    }
+    exit_code = debug ? 1 : 0;
+    phase = 2;
+    delay_view->delay(LEAVING_DELAY_MS);
+}
+
+void Launcher_Controller::refuse_hand_over(const std::string& batch_file)
+{
+    // The menu has already closed for the choice, so staying would leave the
+    // cabinet on a blank screen that no key brings back: say why, on the
+    // starter's console too, and leave as after quitting (exit code 2).
+    const std::string message = "Could not write " + batch_file;
+    if (LogFile::vx_log)
+        LogFile::vx_log->error(message);
+    std::fprintf(stderr, "marvo-frontend: %s\n", message.c_str());
+    exit_code = 2;
     phase = 2;
     delay_view->delay(LEAVING_DELAY_MS);
 }

@@ -18,6 +18,7 @@ class Config_File;
 
 namespace GameEngine {
 class Engine;
+class Updatable;
 }
 
 namespace Marvane {
@@ -112,6 +113,8 @@ private:
     void load_data_file();
     // Everything built so far, in teardown order; safe on a half-built object.
     void release();
+    // The choice could not be handed over: says so and leaves as after quitting.
+    void refuse_hand_over(const std::string& batch_file);
 
     GameEngine::Engine* engine = nullptr;
     DataFile* data_file = nullptr;
@@ -130,8 +133,16 @@ private:
     Delay_VC* delay_view = nullptr;
     Background_Music_VC* music_key_view = nullptr;
     Screen_Saver_VC* screen_saver = nullptr;
+    GameEngine::Updatable* signal_watch = nullptr;
     int exit_code = 2;
 };
+
+// Makes SIGTERM, SIGHUP and SIGINT end the run as the quit key does, with
+// the state saved; a second one while shutting down ends the process at once.
+// Call after install_allegro, whose own handlers would kill the process.
+void catch_termination_signals();
+// The termination signal caught so far, 0 when none.
+int termination_signal();
 
 // The working directory, whatever its length; empty when it cannot be read.
 std::string current_directory();

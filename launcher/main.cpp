@@ -3,8 +3,10 @@
 #include <allegro.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "engine/engine.h"
@@ -21,6 +23,15 @@ const char* const NO_FADE_PAIR[2] = {"0x6D61", "0x766F"};
 bool is_pair(int argc, char** argv, const char* const pair[2])
 {
     return argc == 3 && std::strcmp(argv[1], pair[0]) == 0 && std::strcmp(argv[2], pair[1]) == 0;
+}
+
+// A refusal to start, told to the console the starter runs in, so that the
+// owner sees why no menu came.
+void tell_refusal(std::string message)
+{
+    while (!message.empty() && message.back() == '\n')
+        message.pop_back();
+    std::fprintf(stderr, "marvo-frontend: %s\n", message.c_str());
 }
 
 }  // namespace
@@ -50,8 +61,12 @@ int main(int argc, char** argv)
         allegro_message("Use marvo.exe.\n");
         return 3;
     }
-    if (!quietly_create_directory("logs"))
+    if (!quietly_create_directory("logs")) {
+        tell_refusal("Could not create the directory logs");
         return 4;
+    }
+    // From here on a shutdown of the cabinet ends the run like the quit key.
+    Marvane::catch_termination_signals();
 
     int result = 3;
     Marvane::Launcher_Controller* controller = nullptr;
@@ -64,8 +79,13 @@ int main(int argc, char** argv)
     } catch (const GameEngine::InitError& error) {
         if (LogFile::vx_log)
             LogFile::vx_log->error(error.error_string());
+        tell_refusal(error.error_string());
+        result = 3;
+    } catch (const std::exception& error) {
+        tell_refusal(std::string("Stopped by an error: ") + error.what());
         result = 3;
     } catch (...) {
+        tell_refusal("Stopped by an unknown error");
         result = 3;
     }
     delete controller;

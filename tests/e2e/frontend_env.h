@@ -148,7 +148,7 @@ public:
     }
 
     // The exit code, or -1 when it has not ended within the time (it is
-    // killed then) or did not end normally.
+    // killed then) or did not end normally (killed_by then names the signal).
     int wait(double seconds)
     {
         int status = 0;
@@ -160,6 +160,8 @@ public:
             return -1;
         }
         exited = true;
+        if (WIFSIGNALED(status))
+            killed_by = WTERMSIG(status);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -167,6 +169,7 @@ public:
 
     pid_t pid = -1;
     bool exited = false;
+    int killed_by = 0;
 };
 
 inline std::string frontend_program() { return std::string(MARVO_BINARY_DIR) + "/bin/marvo-frontend"; }

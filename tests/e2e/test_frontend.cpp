@@ -125,6 +125,9 @@ TEST(Frontend_Arguments, LogsDirectoryThatCannotBeMadeGivesExitCode4)
     EXPECT_EQ(process.wait(20), 4);
     EXPECT_EQ(cabinet.read("logs"), "a file where the directory should be");
     EXPECT_EQ(cabinet.output().find("Use marvo.exe."), std::string::npos);
+    // The starter's console tells why.
+    EXPECT_NE(cabinet.output().find("marvo-frontend: Could not create the directory logs\n"), std::string::npos)
+        << cabinet.output();
 }
 
 TEST(Frontend_Arguments, MissingLogsDirectoryIsCreated)
@@ -252,6 +255,29 @@ TEST(Frontend_Handover, ABatchFileThatCannotBeWrittenEndsTheRunInsteadOfHanging)
     EXPECT_NE(cabinet.log().find("[Err ] Could not write runit.bat"), std::string::npos) << cabinet.log();
     EXPECT_EQ(cabinet.log().find("Game selected"), std::string::npos);
     EXPECT_TRUE(std::filesystem::is_directory(cabinet.dir / "runit.bat"));
+    EXPECT_NE(cabinet.output().find("marvo-frontend: Could not write runit.bat\n"), std::string::npos)
+        << cabinet.output();
+}
+
+TEST(Frontend_Handover, ABatchFileThatFailsOnWriteIsRemovedAndTheRunEnds)
+{
+    Cabinet cabinet;
+    // Debug mode keeps a left-over batch file at start-up: this one opens
+    // fine and takes no byte, as on a full disk.
+    cabinet.set("debug", "yes");
+    std::filesystem::create_symlink("/dev/full", cabinet.dir / "runit.bat");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    ASSERT_NO_FATAL_FAILURE(choose_fourth_game(cabinet, window));
+    ASSERT_EQ(process.wait(20), 2) << cabinet.log();
+    EXPECT_NE(cabinet.log().find("[Err ] Could not write runit.bat\n"), std::string::npos) << cabinet.log();
+    EXPECT_NE(cabinet.output().find("marvo-frontend: Could not write runit.bat\n"), std::string::npos)
+        << cabinet.output();
+    // The link went, not what it points to.
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(cabinet.dir / "runit.bat")));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_EQ(ini_value(cabinet.read("marvo.sta"), "Arcade", "selected_index"), "3");
 }
 
 TEST(Frontend_State, QuitSavesTheStateAndASecondStartComesBackThere)
@@ -296,6 +322,38 @@ TEST(Frontend_State, QuitSavesTheStateAndASecondStartComesBackThere)
         EXPECT_NE(cabinet.read("runit.bat").find("cd " + cabinet.dir.string() + "/emu\n"), std::string::npos);
         EXPECT_EQ(ini_value(cabinet.read("marvo.sta"), "Consoles", "selected_index"), "2");
     }
+}
+
+TEST(Frontend_State, TerminationSignalsEndTheRunLikeTheQuitKey)
+{
+    for (const int number : {SIGTERM, SIGHUP, SIGINT}) {
+        Cabinet cabinet;
+        Process process;
+        Window window;
+        ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+        ASSERT_TRUE(window.press("Down"));
+        ASSERT_FALSE(window.wait_until_still(cabinet).empty());
+        ASSERT_EQ(kill(process.pid, number), 0);
+        ASSERT_EQ(process.wait(20), 2) << "signal " << number << " (killed by " << process.killed_by << ")\n"
+                                       << cabinet.log();
+        const std::string name = number == SIGTERM ? "SIGTERM" : number == SIGHUP ? "SIGHUP" : "SIGINT";
+        EXPECT_NE(cabinet.log().find("[Info] Ended by " + name + "\n"), std::string::npos) << cabinet.log();
+        EXPECT_EQ(ini_value(cabinet.read("marvo.sta"), "Arcade", "selected_index"), "1") << name;
+        EXPECT_EQ(ini_value(cabinet.read("marvo.sta"), "Main", "current_emu"), "0") << name;
+    }
+    // A second signal while shutting down ends it at once. Both are sent
+    // while it is stopped, so both are there before it can finish.
+    Cabinet cabinet;
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
+    ASSERT_EQ(kill(process.pid, SIGSTOP), 0);
+    ASSERT_EQ(kill(process.pid, SIGTERM), 0);
+    ASSERT_EQ(kill(process.pid, SIGHUP), 0);
+    ASSERT_EQ(kill(process.pid, SIGCONT), 0);
+    EXPECT_EQ(process.wait(20), -1);
+    EXPECT_TRUE(process.killed_by == SIGTERM || process.killed_by == SIGHUP) << process.killed_by;
+    EXPECT_FALSE(cabinet.exists("marvo.sta"));
 }
 
 TEST(Frontend_Screen, ScreenShotKeyTogglesTheFullScreenPicture)
@@ -427,9 +485,12 @@ void write_data_file(const Cabinet& cabinet, int entries)
 void expect_start_refused(const Cabinet& cabinet, const std::string& error)
 {
     Process process;
+    std::filesystem::remove(cabinet.dir / "output.txt");
     ASSERT_TRUE(cabinet.start(process));
     EXPECT_EQ(process.wait(30), 3);
     EXPECT_NE(cabinet.log().find("[Err ] " + error), std::string::npos) << cabinet.log();
+    // The starter's console tells why too.
+    EXPECT_NE(cabinet.output().find("marvo-frontend: " + error), std::string::npos) << cabinet.output();
     EXPECT_FALSE(cabinet.exists("marvo.sta"));
 }
 
