@@ -284,9 +284,8 @@ bool TMain::save_settings()
 
 void TMain::FormClose()
 {
-    // A failed save keeps the window open, so the settings are not lost unseen.
-    if (!save_settings())
-        return;
+    // A failed save has been reported; the user leaves all the same.
+    save_settings();
     Functions::StopRequested = true;
     if (running_)
         hide();  // the run ends at its next look at StopRequested, then the program
@@ -296,8 +295,8 @@ void TMain::FormClose()
 
 void TMain::Cmd_ExitClick()
 {
-    if (save_settings())
-        terminate_application();
+    save_settings();
+    terminate_application();
 }
 
 void TMain::Command6Click()

@@ -209,15 +209,17 @@ void set_key(std::vector<Line>& lines, std::size_t begin, std::size_t& end, cons
 bool replace_file(const std::string& path, const std::string& bytes)
 {
     // An existing file we may not write stays as it is, as it would if it
-    // were written in place.
-    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
+    // were written in place; so does one its owner marked read-only, even
+    // for a user whom permissions do not bind.
+    struct stat existing;
+    const bool exists = stat(path.c_str(), &existing) == 0;
+    if (exists && ((existing.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0))
         return false;
     std::string temporary = path + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0)
         return false;
-    struct stat old_file;
-    fchmod(fd, stat(path.c_str(), &old_file) == 0 ? (old_file.st_mode & 07777) : 0644);
+    fchmod(fd, exists ? (existing.st_mode & 07777) : 0644);
     std::size_t done = 0;
     bool ok = true;
     while (ok && done < bytes.size()) {

@@ -306,16 +306,32 @@ TEST_F(Window_Test, ExitAndTheCloseBoxWriteTheSameTwelveKeys)
     EXPECT_TRUE(again.messages.empty());
 }
 
-TEST_F(Window_Test, AFailedSaveIsReportedAndTheWindowStaysOpen)
+TEST_F(Window_Test, AFailedSaveIsReportedAndTheUserLeavesAnyway)
 {
     ini = root / "gone" / "Config.ini";
+    const std::string unable = "Unable to write to " + ini.string() + "|Tovan Marvane Tools";
     Test_Main& w = open();
     w.Cmd_Exit->do_callback();
-    Fl::handle(FL_CLOSE, &w);
-    EXPECT_EQ(w.messages, (Names{"Unable to write to " + ini.string() + "|Tovan Marvane Tools",
-                                 "Unable to write to " + ini.string() + "|Tovan Marvane Tools"}));
-    EXPECT_TRUE(w.shown());
+    EXPECT_EQ(w.messages, Names{unable});
+    EXPECT_FALSE(w.shown());
     EXPECT_FALSE(Functions::StopRequested);
+
+    Test_Main& again = open();
+    Fl::handle(FL_CLOSE, &again);
+    EXPECT_EQ(again.messages, Names{unable});
+    EXPECT_FALSE(again.shown());
+    EXPECT_TRUE(Functions::StopRequested);
+
+    // A Config.ini its owner made read-only is a failed save, also for root.
+    ini = root / "Config.ini";
+    write_file(ini, "[CONFIG]\r\nVerify=1\r\n");
+    fs::permissions(ini, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    Test_Main& read_only = open();
+    read_only.Chk_verify->value(0);
+    read_only.Cmd_Exit->do_callback();
+    EXPECT_EQ(read_only.messages, Names{"Unable to write to " + ini.string() + "|Tovan Marvane Tools"});
+    EXPECT_FALSE(read_only.shown());
+    EXPECT_EQ(read_file(ini), "[CONFIG]\r\nVerify=1\r\n");
 }
 
 TEST_F(Window_Test, EnterOpensTheAboutBoxAndCloseClosesIt)
