@@ -58,10 +58,20 @@ struct Pass_Checker : Drawable, Updatable, Background_Task {
     void draw(BITMAP *target) override
     {
         // The hot keys are read before the frame is drawn: F12 held now has
-        // been seen by this pass, however many cycles it ran.
+        // been seen by this pass, however many cycles it ran. Each pass
+        // while it is held grabs anew; the last grab is kept.
         if (key[KEY_F12]) {
-            key[KEY_F12] = 0;
             ++grabbing_frames;
+            if (std::FILE *shot = std::fopen("shot.png", "rb")) {
+                std::fclose(shot);
+                ++grabs;
+            }
+            if (grabbing_frames == f12_frames) {
+                key[KEY_F12] = 0;
+                engine->stop();
+            } else {
+                std::remove("shot.png");
+            }
         }
         clear_to_color(target, makecol(255, 0, 0));
         ++frames;
@@ -78,10 +88,11 @@ struct Pass_Checker : Drawable, Updatable, Background_Task {
     Engine *engine;
     int stop_at = 300;
     int f12_at = -10;
+    int f12_frames = 3;
     // The busy wait polls billions of times in a few seconds.
     long long polls = 0, polls_at_frame = 0;
     int resumes = 0, suspends = 0, cycles = 0, passes = 0, frames = 0;
-    int cycles_at_frame = 0, bad_passes = 0, grabbing_frames = 0;
+    int cycles_at_frame = 0, bad_passes = 0, grabbing_frames = 0, grabs = 0;
 };
 
 TEST_F(Real_Loop, EveryPassPollsRunsCyclesAndDrawsOneFrame)
@@ -130,14 +141,15 @@ TEST_F(Real_Loop, F12WritesAScreenGrabOfTheScreenSize)
 {
     std::remove("shot.png");
     Pass_Checker checker(engine);
-    checker.stop_at = 40;
+    checker.stop_at = 6000;  // a bound: the third grabbing frame stops it
     checker.f12_at = 30;
     engine->get_root_container()->add_updatable(&checker, 0);
     engine->get_root_container()->add_drawable(&checker, 0);
     engine->run();
     engine->get_root_container()->remove_updatable(&checker);
     engine->get_root_container()->remove_drawable(&checker);
-    EXPECT_EQ(checker.grabbing_frames, 1);
+    EXPECT_EQ(checker.grabbing_frames, 3);
+    EXPECT_EQ(checker.grabs, 3);
 
     PALETTE palette;
     BITMAP *shot = load_bitmap("shot.png", palette);
@@ -184,10 +196,13 @@ struct Scripted : Drawable, Updatable, Background_Task {
         }
         return false;
     }
-    void draw(BITMAP *) override
+    void draw(BITMAP *target) override
     {
         record('D');
         catchups += std::to_string(engine->get_catchup());
+        // As the application's lowest layer, it paints the whole frame.
+        clear_to_color(target, makecol(255, 0, 0));
+        frame = target;
     }
     void record(char c)
     {
@@ -214,7 +229,33 @@ struct Scripted : Drawable, Updatable, Background_Task {
     std::function<void(int)> on_update;
     std::string trace;
     std::string catchups;
+    BITMAP *frame = nullptr;
     int polls = 0, updates = 0, resumes = 0, suspends = 0;
+};
+
+// Stands in for the X11 mouse driver's report of the movement since the
+// last read, which the test makes up.
+struct Mouse_Movement {
+    Mouse_Movement() : real(mouse_driver), driver(*mouse_driver)
+    {
+        driver.get_mickeys = report;
+        mouse_driver = &driver;
+    }
+    ~Mouse_Movement() { mouse_driver = real; }
+    static void move(int x, int y)
+    {
+        dx += x;
+        dy += y;
+    }
+    static void report(int *x, int *y)
+    {
+        *x = dx;
+        *y = dy;
+        dx = dy = 0;
+    }
+    static inline int dx = 0, dy = 0;
+    MOUSE_DRIVER *real;
+    MOUSE_DRIVER driver;
 };
 
 TEST_F(Real_Loop, DueCyclesRunBackToBackWithPollsBetweenThem)
@@ -255,17 +296,25 @@ TEST_F(Real_Loop, CatchupDropsTheCyclesThatAreDue)
     EXPECT_EQ(s.trace, "PUD" "PPUD");
 }
 
-TEST_F(Real_Loop, HoldingPStopsUpdatesButNotFrames)
+TEST_F(Real_Loop, HoldingPStopsUpdatesButNotFramesNorTheMouse)
 {
     Scripted s(engine);
+    Mouse_Movement mouse;
+    engine->set_infinite_mouse_x(100);
+    engine->set_infinite_mouse_y(0);
     Timer *timer = engine->get_timer_factory()->create_timer();
     timer->set(20);  // expires after one cycle, stops in the next
     bool expired_after_pause = false;
+    int x_after_pause = 0;
     s.on_poll = [&](int n) {
+        if (n == 3) {
+            expired_after_pause = timer->expired();
+            x_after_pause = engine->get_infinite_mouse_x();
+        }
         Scripted::due(1);
+        Mouse_Movement::move(3, -2);
         if (n == 1) key[KEY_P] = 1;
         if (n == 2) key[KEY_P] = 0;
-        if (n == 3) expired_after_pause = timer->expired();
     };
     s.on_update = [&](int n) {
         if (n == 2) engine->stop();
@@ -279,18 +328,24 @@ TEST_F(Real_Loop, HoldingPStopsUpdatesButNotFrames)
     EXPECT_EQ(s.trace, "PUD" "PD" "PUD");
     EXPECT_TRUE(expired_after_pause);
     EXPECT_TRUE(timer->stopped());
+    // Every cycle adds the movement, the paused one too.
+    EXPECT_EQ(x_after_pause, 106);
+    EXPECT_EQ(engine->get_infinite_mouse_x(), 109);
+    EXPECT_EQ(engine->get_infinite_mouse_y(), -6);
     delete timer;
 }
 
 TEST_F(Real_Loop, ExitChordEndsTheLoopAfterThisPassesFrame)
 {
     Scripted s(engine);
+    // Passes 1 to 3 hold two of the three keys each, pass 4 all three.
     s.on_poll = [&](int n) {
-        if (n == 1) {
-            Scripted::due(1);
-            for (int code : Engine_exit_chord) {
-                key[code] = 1;
-            }
+        Scripted::due(1);
+        for (int i = 0; i < 3; ++i) {
+            key[Engine_exit_chord[i]] = n >= 4 || i != n - 1;
+        }
+        if (n > 10) {
+            engine->stop();
         }
     };
     s.attach();
@@ -299,10 +354,44 @@ TEST_F(Real_Loop, ExitChordEndsTheLoopAfterThisPassesFrame)
     for (int code : Engine_exit_chord) {
         key[code] = 0;
     }
-    EXPECT_EQ(s.trace, "PUD");
+    EXPECT_EQ(s.trace, "PUD" "PUD" "PUD" "PUD");
     EXPECT_NE(log().find("Backdoor exit!"), std::string::npos);
     // Before the first whole second there is no rate to report.
     EXPECT_NE(log().find("Average FPS: 0\n"), std::string::npos);
+}
+
+// The overlay sees a hot key in the cycle it goes down (the key watchers
+// are refreshed first) and draws its line over the views.
+TEST_F(Real_Loop, OverlayReactsInTheCycleOfThePressAndLiesOnTopOfTheViews)
+{
+    Scripted s(engine);
+    s.on_poll = [&](int n) {
+        if (n == 1) {
+            Scripted::due(1);
+            key[KEY_F11] = 1;
+        }
+    };
+    s.on_update = [&](int) { engine->stop(); };
+    s.attach();
+    engine->run();
+    s.detach();
+    key[KEY_F11] = 0;
+    ASSERT_EQ(s.trace, "PUD");
+    ASSERT_NE(s.frame, nullptr);
+
+    // "FPS:  0" in white on black at the top left; the views' red below.
+    const int red = makecol(255, 0, 0), white = makecol(255, 255, 255);
+    int reds = 0, whites = 0;
+    for (int y = 0; y < text_height(font); ++y) {
+        for (int x = 0; x < text_length(font, "FPS:  0"); ++x) {
+            int pixel = getpixel(s.frame, x, y);
+            reds += pixel == red;
+            whites += pixel == white;
+        }
+    }
+    EXPECT_EQ(reds, 0);
+    EXPECT_GT(whites, 0);
+    EXPECT_EQ(getpixel(s.frame, 0, text_height(font)), red);
 }
 
 TEST_F(Real_Loop, TaskChangesDuringTheLoopTakeEffectAtOnce)
@@ -336,7 +425,8 @@ TEST_F(Real_Loop, TaskChangesDuringTheLoopTakeEffectAtOnce)
     EXPECT_EQ(second.polls, 1);
 }
 
-TEST(Animation, PageFlippingWithoutASecondVideoPageFallsBackToDoubleBuffering)
+// The X11 window offers no second video page of the screen's size.
+TEST(Animation, PageFlippingFallsBackToDoubleBufferingUnderX11)
 {
     std::string dir = engine_test::enter_scratch_dir();
     ASSERT_EQ(allegro_init(), 0);
@@ -344,14 +434,10 @@ TEST(Animation, PageFlippingWithoutASecondVideoPageFallsBackToDoubleBuffering)
     engine->set_graphics_mode(800, 600, 16, false);
     engine->set_animation_mode(Engine::page_flipping, true, true);
     std::string text = read_file(dir + "/marvo.log");
-    if (engine->animation_method == Engine::double_buffering) {
-        EXPECT_NE(text.find("Using double buffering"), std::string::npos);
-        EXPECT_NE(text.find("Vsync is enabled"), std::string::npos);
-        EXPECT_EQ(text.find("Using page flipping"), std::string::npos);
-    } else {
-        EXPECT_NE(text.find("Using page flipping"), std::string::npos);
-        EXPECT_EQ(text.find("Vsync is"), std::string::npos);
-    }
+    EXPECT_EQ(engine->animation_method, Engine::double_buffering);
+    EXPECT_NE(text.find("Using double buffering"), std::string::npos);
+    EXPECT_NE(text.find("Vsync is enabled"), std::string::npos);
+    EXPECT_EQ(text.find("Using page flipping"), std::string::npos);
     EXPECT_TRUE(engine->use_vram);
     delete engine;
 }
@@ -382,14 +468,20 @@ TEST(Statistics, SecondsCloseWithTheFramesDrawnInThem)
     std::snprintf(text, sizeof text, "%g", engine->get_average_frames_per_second());
     EXPECT_STREQ(text, "59.8333");
 
-    // Any key event, press or release, and mouse events with flags reset
-    // the idle time; a mouse event without flags does not.
-    Engine_mouse_callback(0);
+    // Through the hooks the library calls on input: any key event, press
+    // or release, and mouse events with flags reset the idle time; a mouse
+    // event without flags does not.
+    ASSERT_NE(mouse_callback, nullptr);
+    ASSERT_NE(keyboard_lowlevel_callback, nullptr);
+    mouse_callback(0);
     EXPECT_EQ(engine->get_idle_timer(), 6);
-    Engine_mouse_callback(1);
+    mouse_callback(MOUSE_FLAG_MOVE);
     EXPECT_EQ(engine->get_idle_timer(), 0);
     Engine_one_second_timer();
-    Engine_keyboard_callback(0x80 | KEY_A);
+    keyboard_lowlevel_callback(KEY_A);
+    EXPECT_EQ(engine->get_idle_timer(), 0);
+    Engine_one_second_timer();
+    keyboard_lowlevel_callback(0x80 | KEY_A);
     EXPECT_EQ(engine->get_idle_timer(), 0);
     Engine_one_second_timer();
     engine->reset_idle_timer();
