@@ -129,6 +129,17 @@ bool whole_number(const std::string& text, bool& non_zero)
     return true;
 }
 
+// A profile value in one pair of double quotes reads without them.
+bool quoted(const std::string& value)
+{
+    return value.size() >= 2 && value.front() == '"' && value.back() == '"';
+}
+
+std::string unquoted(const std::string& value)
+{
+    return quoted(value) ? value.substr(1, value.size() - 2) : value;
+}
+
 class Section_Reader {
 public:
     explicit Section_Reader(const std::string& path)
@@ -166,7 +177,7 @@ private:
         std::string raw = line.substr(line.find('=') + 1);
         // Values are C strings in a profile file: they end at a NUL byte.
         raw = raw.substr(0, raw.find('\0'));
-        value_ = Functions::trim(raw);
+        value_ = unquoted(Functions::trim(raw));
         return &value_;
     }
 
@@ -177,13 +188,21 @@ private:
     mutable std::string value_;
 };
 
+bool blank(char c)
+{
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
 // A value as it goes into its line: a line break inside it would end the
-// line early and make the rest a line of its own.
+// line early and make the rest a line of its own. A value that reading would
+// trim or unquote goes in quotes, which reading takes off again.
 std::string one_line(std::string value)
 {
     for (char& c : value)
         if (c == '\r' || c == '\n')
             c = ' ';
+    if (quoted(value) || (!value.empty() && (blank(value.front()) || blank(value.back()))))
+        return '"' + value + '"';
     return value;
 }
 

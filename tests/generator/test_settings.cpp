@@ -116,13 +116,28 @@ TEST_F(Settings_File, TextKeysMatchIgnoringCaseInTheirOwnSectionOnly)
                     "CatverPath=/a=b/catver.ini\n"
                     "OutputDir\n"
                     "[Later]\nSNAPPath=/also/wrong\n");
-    const Generator_Settings s = read();
+    Generator_Settings s = read();
     EXPECT_EQ(s.rom_path, "/games/roms");
     EXPECT_EQ(s.snap_path, "");
     EXPECT_EQ(s.mame_exe, "/usr/games/mame");
     EXPECT_EQ(s.filter, "");  // emptied by the user, and kept empty
     EXPECT_EQ(s.catver_path, "/a=b/catver.ini");
     EXPECT_EQ(s.output_dir, "");
+
+    // One pair of double quotes around a value is taken off, and only one.
+    write_file(ini, "[CONFIG]\nROMPath= \"/my roms/ \" \nSNAPPath=\"\"\nMAMEEXE=\"/a\"b\"\n"
+                    "CatverPath=\"/half\nFilter=\"\"a;b\"\"\nOutputDir=\"\nVerify=\"1\"\n");
+    s = read();
+    EXPECT_EQ(s.rom_path, "/my roms/ ");
+    EXPECT_EQ(s.snap_path, "");
+    EXPECT_EQ(s.mame_exe, "/a\"b");
+    EXPECT_EQ(s.catver_path, "\"/half");
+    EXPECT_EQ(s.filter, "\"a;b\"");
+    EXPECT_EQ(s.output_dir, "\"");
+    EXPECT_TRUE(s.verify);
+    // A value in quotes of its own, or with blanks at an end, reads back as it was saved.
+    ASSERT_TRUE(write_settings(ini.string(), s));
+    EXPECT_EQ(describe(read()), describe(s));
 }
 
 TEST_F(Settings_File, WritesTheTwelveKeysInOrderWithoutButtons)
