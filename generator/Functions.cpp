@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "generator/pipeline.h"
 #include "generator/textfile.h"
 
 namespace Functions {
@@ -55,9 +56,9 @@ std::string game_word(const std::string& game)
 
 }  // namespace
 
-bool VerifyGame(const std::string& game, Marvane::Run_Host& host)
+bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run_Host& host)
 {
-    const std::string result_file = MameDirectory + host_separator + "vgame9.txt";
+    const std::string result_file = folder + host_separator + "vgame9.txt";
     delete_file(result_file);
     if (::chdir(MameDirectory.c_str()) != 0)
         throw Run_Error("Cannot change the current directory to \"" + MameDirectory +
@@ -68,6 +69,8 @@ bool VerifyGame(const std::string& game, Marvane::Run_Host& host)
     const std::string command = shell_quote(std::string(".") + host_separator + MameExeName) +
                                 " -verifyroms " + game_word(game) + " -rp " +
                                 shell_quote(RomDirectory) + " > " + shell_quote(result_file);
+    // A bad set ends MAME with a non-zero code: that is its answer, which
+    // the verdict line gives.
     run_hidden(command);
 
     Text_Reader result;
@@ -76,9 +79,15 @@ bool VerifyGame(const std::string& game, Marvane::Run_Host& host)
         host.pump_messages();
     }
     host.pump_messages();
+    // The verdict follows a line for each ROM that is not right, and those
+    // can say "NO GOOD DUMP KNOWN".
     std::string line;
-    result.read_line(line);
-    return lower_case(line).find("good") != std::string::npos;
+    while (!result.eof()) {
+        result.read_line(line);
+        if (verify_says_good(line, game))
+            return true;
+    }
+    return false;
 }
 
 bool IsWorkingGame(const std::string& game)

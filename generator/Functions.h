@@ -61,9 +61,10 @@ extern Name_Table ButtonTable;      // (game name in lower case, button count)
 extern Name_Table WorkingTable;     // (game name, "yes" or "no")
 extern Name_Table CategoryTable;    // (game name as in catver.ini, category)
 
-// Runs MAME's ROM check for one game; true when it reports the game good.
-// Pumps the host's messages while it waits for the result file.
-bool VerifyGame(const std::string& game, Marvane::Run_Host& host);
+// Runs MAME's ROM check for one game, its answer going to `folder`; true when
+// MAME's verdict is that the set is good or the best available. Pumps the
+// host's messages while it waits for the result file.
+bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run_Host& host);
 
 // True when the first entry of WorkingTable for the game says "yes".
 bool IsWorkingGame(const std::string& game);

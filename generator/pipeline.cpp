@@ -83,6 +83,54 @@ void parse_full_list_line(const std::string& line, std::string& name, std::strin
     description = line.size() > start ? line.substr(start, line.size() - start - 1) : std::string();
 }
 
+std::string front_end_text(const std::string& description)
+{
+    // The front-end's map reader ends a name at its next double quote.
+    std::string text = description;
+    for (char& c : text)
+        if (c == '"')
+            c = '\'';
+    // It shows 8-bit Latin-1. UTF-8 text made only of Latin-1 characters
+    // takes their Latin-1 bytes; any other text keeps its bytes, as there
+    // is no Latin-1 for it (or it is no UTF-8 to begin with).
+    std::string latin1;
+    latin1.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            latin1 += static_cast<char>(lead);
+            continue;
+        }
+        if ((lead != 0xC2 && lead != 0xC3) || i + 1 == text.size())
+            return text;
+        const unsigned char next = static_cast<unsigned char>(text[i + 1]);
+        if ((next & 0xC0) != 0x80)
+            return text;
+        latin1 += static_cast<char>(((lead & 0x03) << 6) | (next & 0x3F));
+        ++i;
+    }
+    return latin1;
+}
+
+bool verify_says_good(const std::string& line, const std::string& game)
+{
+    // "romset NAME is good" or "... is best available", a clone's name
+    // followed by its parent's in brackets.
+    const std::string text = lower_case(trim(line));
+    const std::string start = "romset " + lower_case(game) + " ";
+    if (text.compare(0, start.size(), start) != 0)
+        return false;
+    std::size_t verdict = start.size();
+    if (verdict < text.size() && text[verdict] == '[') {
+        const std::size_t close = text.find(']', verdict);
+        if (close == std::string::npos || text.compare(close + 1, 1, " ") != 0)
+            return false;
+        verdict = close + 2;
+    }
+    const std::string rest = text.substr(verdict);
+    return rest == "is good" || rest == "is best available";
+}
+
 bool usable_category_file_name(const std::string& category)
 {
     constexpr std::size_t longest_name = 255;  // NAME_MAX of the usual file systems
@@ -157,7 +205,7 @@ namespace {
 using namespace Functions;
 
 const char* const completed_caption = "Tovan Marvane tools";
-const char* const error_caption = "marvolist";
+const char* const error_caption = "Tovan Marvane Tools";
 
 // Per-category map and ROM list files, appended to through the game loop.
 // Appending to a kept-open file writes the same bytes as opening, appending
@@ -221,6 +269,8 @@ public:
             rom_ = std::make_unique<Text_Writer>();
             host_.show_message(failure.what(), error_caption);
         }
+        full_list_.close();
+        lists_.reset();  // before a closed window ends the program
         exit_path();
     }
 
@@ -319,36 +369,80 @@ private:
         output_ = text(Run_Text::TXT_OUTPUT);
     }
 
-    std::string in_mame_directory(const char* file) const
+    // The run's own copy of a list file. MAME's folder is seldom writable
+    // by the user (/usr/games), so the lists never go there.
+    std::string in_lists(const char* file) const
     {
-        return MameDirectory + host_separator + file;
+        return lists_->path() + host_separator + file;
     }
 
-    void run_list(const char* option_text, const char* output_file)
+    // Runs one of MAME's list commands into the run's folder. Its exit code
+    // is returned; MAME's error output is kept in `errors_file`.
+    int run_list(const char* option_text, const char* output_file)
     {
-        run_hidden(shell_quote(MameExePath) + option_text +
-                   shell_quote(in_mame_directory(output_file)));
+        return run_hidden(shell_quote(MameExePath) + " " + option_text + " > " +
+                              shell_quote(in_lists(output_file)),
+                          in_lists(errors_file));
     }
 
+    // A list command that failed ends the run with MAME's own words.
+    [[noreturn]] void list_failed(const char* option_text, const std::string& failure)
+    {
+        const std::string said = first_line(in_lists(errors_file));
+        throw Run_Error("Mame " + std::string(option_text) + " " + failure +
+                        (said.empty() ? "." : ": " + said));
+    }
+
+    void run_required_list(const char* option_text, const char* output_file)
+    {
+        const int code = run_list(option_text, output_file);
+        if (code != 0)
+            list_failed(option_text, "failed with exit code " + std::to_string(code));
+    }
+
+    // True when the full list names at least one machine after its heading.
+    bool lists_a_machine()
+    {
+        Text_Reader list;
+        if (!list.open(in_lists("vxflist.txt")) || list.eof())
+            return false;
+        std::string line, name, description;
+        list.read_line(line);
+        while (!list.eof()) {
+            list.read_line(line);
+            parse_full_list_line(line, name, description);
+            if (!name.empty())
+                return true;
+        }
+        return false;
+    }
+
+    // MAME's failures are found here, before any file of the output
+    // directory is touched.
     void run_lists()
     {
+        lists_ = std::make_unique<Temporary_Folder>();
+
         progress("Creating Mame -gamelist");
         host_.pump_messages();
-        run_list(" -gamelist > ", "vxglist2.txt");
+        // Nothing reads the game list, and current MAME no longer has it.
+        run_list("-gamelist", "vxglist2.txt");
         sleep_ms(5);
 
         sleep_ms(5);
         progress("Creating Mame -listfull");
         sleep_ms(5);
         host_.pump_messages();
-        run_list(" -listfull > ", "vxflist.txt");
+        run_required_list("-listfull", "vxflist.txt");
+        if (!lists_a_machine())
+            list_failed("-listfull", "listed no machine");
 
         // The information list also gives the working status (see
         // read_information_list).
         if (option(Run_Option::Chk_But) || option(Run_Option::Chk_Working)) {
             progress("Creating Mame - ListInfo DAT File");
             host_.pump_messages();
-            run_list(" -listinfo > ", "listinfo.txt");
+            run_required_list("-listinfo", "listinfo.txt");
             sleep_ms(5);
             sleep_ms(5);
         }
@@ -356,7 +450,7 @@ private:
 
     void open_information_list(Text_Reader& info)
     {
-        const std::string path = in_mame_directory("listinfo.txt");
+        const std::string path = in_lists("listinfo.txt");
         for (int attempt = 0; attempt < 3000 && !info.open(path); ++attempt) {
             sleep_ms(50);
             host_.pump_messages();
@@ -397,7 +491,7 @@ private:
     void open_full_list()
     {
         progress("Opening -fulllist");
-        const std::string path = in_mame_directory("vxflist.txt");
+        const std::string path = in_lists("vxflist.txt");
         if (!full_list_.open(path)) {
             sleep_ms(50);
             host_.pump_messages();
@@ -542,7 +636,7 @@ private:
             host_.pump_messages();
             sleep_ms(5);
             host_.pump_messages();
-            if (!VerifyGame(name, host_))
+            if (!VerifyGame(name, lists_->path(), host_))
                 return false;
         }
         if (option(Run_Option::Chk_FiltNames) && !passes_words(description))
@@ -556,7 +650,7 @@ private:
 
     void write_game(const std::string& name, const std::string& description, bool use_categories)
     {
-        const std::string map_line = name + " \"" + description + "\"";
+        const std::string map_line = name + " \"" + front_end_text(description) + "\"";
         if (use_categories) {
             for (std::size_t i : CategoryTable.find(name)) {
                 const std::string& category = CategoryTable[i].value;
@@ -605,7 +699,10 @@ private:
         return true;
     }
 
+    static constexpr const char* errors_file = "errors.txt";
+
     Run_Host& host_;
+    std::unique_ptr<Temporary_Folder> lists_;
     std::string output_;
     std::string text_rom_;
     std::string text_snap_;

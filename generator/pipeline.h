@@ -23,6 +23,16 @@ bool parse_catver_line(const std::string& line, std::string& name, std::string& 
 // character (the closing quote).
 void parse_full_list_line(const std::string& line, std::string& name, std::string& description);
 
+// A description as the map files hold it, so that the front-end reads it
+// whole and shows it right: double quotes become "'", and UTF-8 text whose
+// characters all fit Latin-1 becomes Latin-1.
+std::string front_end_text(const std::string& description);
+
+// Whether a line of MAME's ROM check is its verdict that the game's set is
+// good or the best available ("romset NAME [PARENT] is good", letter case
+// ignored, the parent given for clones only).
+bool verify_says_good(const std::string& line, const std::string& game);
+
 // Whether a category can name files of the output directory: not empty, no
 // separator, no NUL byte, not "." or "..", and short enough for its longest
 // file name. Other categories still sort games but get no files.

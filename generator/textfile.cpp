@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
@@ -230,13 +232,17 @@ std::string shell_quote(const std::string& text)
     return quoted + "'";
 }
 
-void run_hidden(const std::string& command)
+int run_hidden(const std::string& command, const std::string& error_file)
 {
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0)
         throw Run_Error("Cannot start the command shell " + ShellName + ".");
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (error_file.empty())
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, error_file.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
     std::string shell = ShellName;
     std::string dash_c = "-c";
@@ -250,8 +256,40 @@ void run_hidden(const std::string& command)
         throw Run_Error(system_error_text("Cannot start the command shell", shell));
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            throw Run_Error(system_error_text("Cannot wait for the command shell", shell));
     }
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+std::string first_line(const std::string& path)
+{
+    Text_Reader file;
+    std::string line;
+    if (file.open(path))
+        file.read_line(line);
+    return line;
+}
+
+Temporary_Folder::Temporary_Folder()
+{
+    std::error_code failed;
+    std::filesystem::path base = std::filesystem::temp_directory_path(failed);
+    if (failed)
+        base = "/tmp";
+    std::string pattern = (base / "marvolist-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw Run_Error(system_error_text("Cannot create a temporary folder", pattern));
+    path_ = pattern;
+}
+
+Temporary_Folder::~Temporary_Folder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace Functions

@@ -93,10 +93,32 @@ void sleep_ms(int milliseconds);
 // word, otherwise in single quotes, so a path or game name never becomes part
 // of a command.
 std::string shell_quote(const std::string& text);
-// Runs a command line with ShellName -c, hidden (no input, no error output)
-// and waits for it to end; its exit status is not used. Throws Run_Error when
-// the shell cannot be started.
-void run_hidden(const std::string& command);
+// Runs a command line with ShellName -c, hidden (no input) and waits for it
+// to end; its error output goes to `error_file` (created or truncated), or
+// nowhere when that is empty. Returns the command's exit status (128 + the
+// signal's number when a signal ended it). Throws Run_Error when the shell
+// cannot be started.
+int run_hidden(const std::string& command, const std::string& error_file = std::string());
+
+// The first line of a file, without its line end; empty when there is none
+// or the file cannot be read.
+std::string first_line(const std::string& path);
+
+// A folder of its own under the host's temporary directory, removed with
+// everything in it when the object goes.
+class Temporary_Folder {
+public:
+    // Throws Run_Error when the folder cannot be made.
+    Temporary_Folder();
+    ~Temporary_Folder();
+    Temporary_Folder(const Temporary_Folder&) = delete;
+    Temporary_Folder& operator=(const Temporary_Folder&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 }  // namespace Functions
 

@@ -123,7 +123,12 @@ protected:
         fs::copy_file(fs::path(MARVO_SOURCE_DIR) / "tests/generator/fake_mame.sh", exe);
         fs::permissions(exe, fs::perms::owner_all, fs::perm_options::add);
         write_file(mame / "fixture-listfull.txt", default_full_list());
-        write_file(mame / "fixture-gamelist.txt", "pacman    Pac-Man\n");
+        // The run's temporary folders go where the test can see them.
+        temp = root / "tmp";
+        fs::create_directories(temp);
+        if (const char* old = std::getenv("TMPDIR"))
+            old_tmpdir = old;
+        setenv("TMPDIR", temp.c_str(), 1);
 
         using Marvane::Run_Text;
         host.fields[Run_Text::Txt_Mame] = exe.string();
@@ -136,6 +141,10 @@ protected:
 
     void TearDown() override
     {
+        if (old_tmpdir.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", old_tmpdir.c_str(), 1);
         std::error_code ignored;
         fs::current_path(fs::temp_directory_path(), ignored);
         fs::remove_all(root, ignored);
@@ -165,7 +174,17 @@ protected:
         return lines;
     }
 
-    fs::path root, mame, roms, snap, out, exe;
+    // What runs left in the temporary folder: nothing, as each removes its own.
+    std::vector<std::string> temp_left() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(temp))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    fs::path root, mame, roms, snap, out, exe, temp;
+    std::string old_tmpdir;
     Recording_Host host;
 };
 

@@ -143,6 +143,53 @@ TEST(Parsers, FullListLines)
     EXPECT_EQ(description, "");
 }
 
+TEST(Parsers, DescriptionsAreWrittenAsTheFrontEndReadsThem)
+{
+    struct Row {
+        std::string description;
+        std::string written;
+    };
+    const std::string kept[] = {
+        "Pac-Man (Midway)",
+        "Caf\xC3\xA9 \xE3\x82\xA2",  // beyond Latin-1: its bytes as they are
+        "Attach\xE9",                  // not UTF-8
+        "Attach\xC3",                  // a sequence cut short
+        "\xC3(",
+        "\xC1\xA9",                    // an overlong form
+        "\xA9",
+        "",
+    };
+    const Row rows[] = {
+        {"Chess Challenger \"10\" (model CCX, rev. B)",
+         "Chess Challenger '10' (model CCX, rev. B)"},
+        {"\"\"", "''"},
+        {"Attach\xC3\xA9", "Attach\xE9"},
+        {"\xC2\x80 \xC2\xBF\xC3\x80\xC3\xBF", "\x80 \xBF\xC0\xFF"},
+        {"\"Caf\xC3\xA9\"", "'Caf\xE9'"},
+        {"\"Caf\xE9\"", "'Caf\xE9'"},
+    };
+    for (const std::string& description : kept)
+        EXPECT_EQ(front_end_text(description), description) << description;
+    for (const Row& row : rows)
+        EXPECT_EQ(front_end_text(row.description), row.written) << row.description;
+}
+
+TEST(Parsers, VerifyVerdictLines)
+{
+    for (const char* good : {"romset pacman is good", "romset pacman is best available",
+                             "romset pacman [puckman] is good",
+                             "romset pacman [puckman] is best available",
+                             "ROMSET PacMan Is Good", "  romset pacman is good \t"})
+        EXPECT_TRUE(verify_says_good(good, "pacman")) << good;
+    for (const char* other :
+         {"romset pacman is bad", "romset \"pacman\" not found!",
+          "pacman      : pacman.6e (4096 bytes) - NOT FOUND - NO GOOD DUMP KNOWN",
+          "romset puckman is good", "romset pacman2 is good", "romset pacman [puckman is good",
+          "romset pacman [x] [y] is good", "romset pacman is good enough", "1 romsets found, 1 were OK.",
+          "romset pacman is", ""})
+        EXPECT_FALSE(verify_says_good(other, "pacman")) << other;
+}
+
 TEST(Parsers, OnlyPlainCategoriesNameFiles)
 {
     EXPECT_TRUE(usable_category_file_name("Maze "));

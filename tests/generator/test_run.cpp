@@ -4,6 +4,7 @@
 #include "run_fixture.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "generator/Functions.h"
 
@@ -125,9 +126,16 @@ TEST_F(Generator_Run, ListCommandsAndTheFilesWritten)
     run();
     ASSERT_EQ(host.messages, Names{completed});
     const std::string cwd = fs::current_path().string();
+    // MAME refuses -gamelist; nothing needs its answer.
     EXPECT_EQ(calls(), (Names{cwd + "|[-gamelist]", cwd + "|[-listfull]"}));
-    EXPECT_EQ(read_file(mame / "vxglist2.txt"), "pacman    Pac-Man\n");
-    EXPECT_EQ(read_file(mame / "vxflist.txt"), default_full_list());
+    // The lists go to a folder of the run's own, which it removes: MAME's
+    // folder is seldom the user's to write.
+    std::vector<std::string> in_mame;
+    for (const auto& entry : fs::directory_iterator(mame))
+        in_mame.push_back(entry.path().filename().string());
+    std::sort(in_mame.begin(), in_mame.end());
+    EXPECT_EQ(in_mame, (Names{"calls.log", "fixture-listfull.txt", "mame"}));
+    EXPECT_EQ(temp_left(), Names{});
     EXPECT_EQ(output("mame.map"), all_games_map());
     EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman", "galaga", "sf2", "mrdo"}));
     EXPECT_EQ(output_names(), (Names{"MAME.cfg", "mame.map", "mame.rom"}));
@@ -262,7 +270,7 @@ TEST_F(Generator_Run, ButtonCountThatIsNoNumberEndsTheRunWithItsText)
     set(Run_Option::Chk_But);
     write_file(mame / "fixture-listinfo.txt", "game (\n\tname galaga\n\tinput ( buttons 1)\n)\n");
     run();
-    EXPECT_EQ(host.messages, Names{"'1)' is not a valid integer value|marvolist"});
+    EXPECT_EQ(host.messages, Names{"'1)' is not a valid integer value|Tovan Marvane Tools"});
     EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman"}));  // written so far
     EXPECT_TRUE(host.controls_enabled);
     EXPECT_FALSE(host.busy);
@@ -308,35 +316,45 @@ TEST_F(Generator_Run, RomAndSnapshotFilters)
 TEST_F(Generator_Run, VerificationAsksMameForEachGame)
 {
     set(Run_Option::Chk_verify);
-    write_file(mame / "fixture-good.txt", "puckman\nmrdo\n");
+    // A bad set's first line names a ROM with "NO GOOD DUMP KNOWN"; a set
+    // whose best is a dump that needs redoing is as good as it gets; a clone
+    // names its parent; galaga has no ROMs at all.
+    write_file(mame / "fixture-verify.txt",
+               "pacman bad puckman\npuckman good\nsf2 best\nmrdo good puckman\n");
     run();
     ASSERT_EQ(host.messages, Names{completed});
-    EXPECT_EQ(output("mame.rom"), crlf({"puckman", "mrdo"}));
+    EXPECT_EQ(output("mame.rom"), crlf({"puckman", "sf2", "mrdo"}));
     const Names log = calls();
     ASSERT_EQ(log.size(), 7u);
     EXPECT_EQ(log[2], mame.string() + "|[-verifyroms][pacman][-rp][" + roms.string() + "]");
     EXPECT_EQ(log[6], mame.string() + "|[-verifyroms][mrdo][-rp][" + roms.string() + "]");
-    EXPECT_EQ(read_file(mame / "vgame9.txt"), "romset mrdo is good\n");
+    EXPECT_FALSE(fs::exists(mame / "vgame9.txt"));
+    EXPECT_EQ(temp_left(), Names{});
 }
 
 TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
 {
-    // Blanks, quotes and the shell's expansion characters in the MAME and
-    // ROM directories reach MAME as they stand.
+    // Blanks, quotes and the shell's expansion characters in the MAME, ROM
+    // and temporary directories reach MAME as they stand.
     const fs::path odd_mame = root / "ma me's $HOME `true`";
     const fs::path odd_roms = root / "ro ms \"x\" ;";
+    const fs::path odd_temp = root / "t m'p $(touch hacked)";
     fs::rename(mame, odd_mame);
     fs::rename(roms, odd_roms);
+    fs::rename(temp, odd_temp);
     mame = odd_mame;
     roms = odd_roms;
+    temp = odd_temp;
+    setenv("TMPDIR", temp.c_str(), 1);
     exe = mame / "mame";
     host.fields[Run_Text::Txt_Mame] = exe.string();
     host.fields[Run_Text::Txt_ROMPath] = roms.string();
+    const fs::path start = fs::current_path();
     // So does a game name that reads as commands.
     const std::string list = default_full_list() + "pwn;touch${IFS}hacked \"Evil\"\n"s;
     write_file(mame / "fixture-listfull.txt", list);
     set(Run_Option::Chk_verify);
-    write_file(mame / "fixture-good.txt", "galaga\n");
+    write_file(mame / "fixture-verify.txt", "galaga good\n");
     run();
     ASSERT_EQ(host.messages, Names{completed});
     EXPECT_EQ(output("mame.rom"), crlf({"galaga"}));
@@ -346,7 +364,9 @@ TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
     EXPECT_EQ(log[7],
               mame.string() + "|[-verifyroms][pwn;touch${IFS}hacked][-rp][" + roms.string() + "]");
     EXPECT_FALSE(fs::exists(mame / "hacked"));
-    EXPECT_EQ(read_file(mame / "vxflist.txt"), list);
+    EXPECT_FALSE(fs::exists(start / "hacked"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 5);
+    EXPECT_EQ(temp_left(), Names{});
     EXPECT_NE(output("MAME.cfg").find("\r\ndirectory = " + mame.string() + "\r\n"),
               std::string::npos);
 }
@@ -399,16 +419,55 @@ TEST_F(Generator_Run, StopDuringTheButtonScanEndsAtOnce)
     EXPECT_TRUE(output_names().empty());
 }
 
-TEST_F(Generator_Run, MissingFullListStopsBeforeTheOutputIsTouched)
+TEST_F(Generator_Run, MameFailureStopsBeforeTheOutputIsTouched)
 {
-    fs::create_directory(mame / "vxflist.txt");  // MAME cannot write its list there
-    write_file(out / "mame.map", "earlier run\r\n");
-    run();
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_NE(host.messages[0].find("vxflist.txt"), std::string::npos);
-    EXPECT_EQ(output("mame.map"), "earlier run\r\n");
-    EXPECT_EQ(output_names(), Names{"mame.map"});
-    EXPECT_TRUE(host.controls_enabled);
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::string message;
+    };
+    const std::string failing = "#!/bin/sh\necho \"$0: cannot open display\" >&2\nexit 1\n";
+    const Case cases[] = {
+        {"a program that fails", [&] { write_file(exe, failing); },
+         "Mame -listfull failed with exit code 1: " + exe.string() + ": cannot open display"},
+        {"a program that cannot run", [&] { fs::permissions(exe, fs::perms::all,
+                                                            fs::perm_options::remove); },
+         "Mame -listfull failed with exit code 126: /bin/sh: 1: " + exe.string() +
+             ": Permission denied"},
+        {"a list of no machine",
+         [&] { write_file(mame / "fixture-listfull.txt", "Name:     Description:\n\nx\n"); },
+         "Mame -listfull listed no machine."},
+        {"buttons from a MAME without -listinfo", [&] { set(Run_Option::Chk_But); },
+         "Mame -listinfo failed with exit code 6: Error: unknown option: -listinfo"},
+        {"working games from a MAME without -listinfo", [&] { set(Run_Option::Chk_Working); },
+         "Mame -listinfo failed with exit code 6: Error: unknown option: -listinfo"},
+    };
+    write_file(root / "catver.ini", "pacman=Maze\n");
+    const std::string fake = read_file(exe);
+    const auto fields = host.fields;
+    for (const Case& c : cases) {
+        host = Recording_Host();
+        host.fields = fields;
+        for (const fs::path& file : {out / "mame.map", out / "mame.rom", out / "MAME.cfg",
+                                     out / "Maze.rom", out / "Maze.cfg"})
+            write_file(file, "earlier run\r\n");
+        write_file(exe, fake);
+        fs::permissions(exe, fs::perms::owner_all, fs::perm_options::add);
+        write_file(mame / "fixture-listfull.txt", default_full_list());
+        set(Run_Option::Chk_Cat);
+        set(Run_Option::Chk_FiltNames);
+        c.arrange();
+        run();
+        EXPECT_EQ(host.messages, Names{c.message + "|Tovan Marvane Tools"}) << c.what;
+        EXPECT_EQ(output_names(),
+                  (Names{"MAME.cfg", "Maze.cfg", "Maze.rom", "mame.map", "mame.rom"}))
+            << c.what;
+        for (const std::string& name : output_names())
+            EXPECT_EQ(output(name), "earlier run\r\n") << c.what << " " << name;
+        EXPECT_TRUE(host.controls_enabled);
+        EXPECT_FALSE(host.busy);
+        EXPECT_EQ(temp_left(), Names{}) << c.what;
+    }
 }
 
 TEST_F(Generator_Run, TablesGrowWithAFullMameList)
@@ -465,7 +524,7 @@ TEST_F(Generator_Run, HostileCategoriesAndListLinesStayInsideTheOutput)
     ASSERT_EQ(host.messages, Names{completed});
     EXPECT_EQ(output_names(),
               (Names{"MAME.cfg", "Maze.cfg", "Maze.map", "Maze.rom", "mame.map", "mame.rom"}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 5);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 6);  // with tmp
     EXPECT_EQ(output("mame.rom"), crlf({"pacman", "noquote", "galaga", "sf2"}));
     EXPECT_EQ(output("mame.map"), crlf({"pacman \"Pac-Man\"", "noquote \"noquote her\"",
                                         "galaga \"Galaga\"",
