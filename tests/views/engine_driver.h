@@ -17,17 +17,48 @@
 
 namespace views_test {
 
+// Allegro cannot open its display a second time in one process, so the
+// engine and its display are made once, before the first test, and every
+// test of the binary shares them: the binary runs whole or filtered as well
+// as one test per process.
+class Engine_Environment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        // The program's text format: names are 8-bit text, one byte a character.
+        set_uformat(U_ASCII);
+        if (allegro_init() != 0)
+            FAIL() << "allegro_init failed";
+        try {
+            GameEngine::Engine* engine = GameEngine::Engine::get_instance();
+            engine->set_graphics_mode(800, 600, 16, false);
+            engine->set_animation_mode(GameEngine::Engine::double_buffering, false, false);
+        } catch (const GameEngine::InitError& e) {
+            FAIL() << e.error_string();
+        }
+        // Cycles become due only through Engine_Driver::poll().
+        remove_int(GameEngine::Engine_cycle_incrementor);
+        ready = true;
+    }
+    static inline bool ready = false;
+};
+
+inline ::testing::Environment* const engine_environment =
+    ::testing::AddGlobalTestEnvironment(new Engine_Environment);
+
 class Engine_Driver : public GameEngine::Updatable, public GameEngine::Background_Task {
 public:
     Engine_Driver()
     {
-        if (allegro_init() != 0)
-            throw GameEngine::InitError("allegro_init failed");
+        if (!Engine_Environment::ready)
+            throw GameEngine::InitError("the engine could not be set up");
+        ++drivers_made;
         engine = GameEngine::Engine::get_instance();
-        engine->set_graphics_mode(800, 600, 16, false);
-        engine->set_animation_mode(GameEngine::Engine::double_buffering, false, false);
-        // Cycles become due only through poll() below.
-        remove_int(GameEngine::Engine_cycle_incrementor);
+        // Nothing a test leaves behind reaches the next one.
+        for (int i = 0; i < KEY_MAX; ++i)
+            key[i] = 0;
+        engine->set_infinite_mouse_x(0);
+        engine->set_infinite_mouse_y(0);
         engine->set_background_task(this);
         engine->get_root_container()->add_updatable(this, INT_MAX);
     }
@@ -68,6 +99,8 @@ public:
     int polls_in_cycles = 0;
     int polls_total = 0;
     GameEngine::Engine* engine = nullptr;
+    // Drivers made in this process so far, this one included.
+    static inline int drivers_made = 0;
 
     bool update() override
     {

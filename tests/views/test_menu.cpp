@@ -399,6 +399,10 @@ TEST_F(Menus, RenderBothLayoutsOverAScreenShot)
         items.emplace_back(text);
     }
 
+    // Latin-1 names, as the program reads them: every byte one letter, so
+    // the accented name is as wide as its plain spelling.
+    EXPECT_EQ(text_length(ttf, names[2]), text_length(ttf, "Cafe Rosti Racing"));
+
     for (int layout = 0; layout < 2; ++layout) {
         std::unique_ptr<Marvane::Menu_View> menu;
         if (layout == 0)
