@@ -142,13 +142,19 @@ TEST_F(Manager_Test, InvalidConfigurationIsLoggedOnceAndShownAsInvalid)
 {
     std::filesystem::create_directory("logs");
     LogFile::open_log_file("logs/marvo.log");
-    auto mgr = make("A Bad", {"A"});
+    auto mgr = make("A Bad Gone", {"A"});  // config/Gone.cfg does not exist
     write_emulator("Bad", "executable=emu\n");
+    ASSERT_NE(mgr->get_current_emulator(), nullptr);
     mgr->increment_emulator_index();
     Marvane::Emulator* bad = mgr->get_current_emulator();
     ASSERT_NE(bad, nullptr);
     EXPECT_EQ(bad->name(), "Invalid Configuration");
     EXPECT_EQ(bad->description(), "(Bad)");
+    const std::string gone_line = "[Info] Invalid emulator config for Gone\n";
+    EXPECT_EQ(read_file("logs/marvo.log").find(gone_line), std::string::npos) << "made before it became current";
+    mgr->increment_emulator_index();
+    EXPECT_EQ(mgr->get_current_emulator()->name(), "Invalid Configuration");
+    EXPECT_NE(read_file("logs/marvo.log").find(gone_line), std::string::npos);
     mgr->increment_emulator_index();
     mgr->get_current_emulator();
     mgr->increment_emulator_index();
