@@ -17,6 +17,8 @@
 
 #include <allegro.h>
 
+#include "support/logfile.h"
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -340,8 +342,11 @@ std::string directory_of(const std::string& path) {
 
 // Replaces the file with data: a temporary file beside it is written and
 // synced first, then renamed over it, so the old file stays whole until
-// the new one is complete. A link is followed, not replaced.
-bool replace_file(const std::string& requested_path, const std::string& data) {
+// the new one is complete. A link is followed, not replaced. A file we may
+// not write is left alone: the rename would go round its permissions, and
+// root would get past a file its owner made read-only. Gives why the old
+// file was kept, or "" when it was replaced.
+std::string replace_file(const std::string& requested_path, const std::string& data) {
     std::string path = requested_path;
     struct stat info {};
     if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
@@ -351,6 +356,10 @@ bool replace_file(const std::string& requested_path, const std::string& data) {
         }
     }
     bool existed = ::stat(path.c_str(), &info) == 0;
+    if (existed && ((info.st_mode & 0222) == 0 ||
+                    ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)) {
+        return "the file is read-only";
+    }
 
     std::string temp;
     int fd = -1;
@@ -358,28 +367,44 @@ bool replace_file(const std::string& requested_path, const std::string& data) {
         temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
-            return false;
+            return std::strerror(errno);
         }
     }
     if (fd < 0) {
-        return false;
+        return "no free name for a temporary file";
     }
+    errno = 0;
     bool ok = write_all(fd, data);
     if (ok && existed) {
         ok = ::fchmod(fd, info.st_mode & 07777) == 0;
     }
     ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
         ::unlink(temp.c_str());
-        return false;
+        return error != 0 ? std::strerror(error) : "the write failed";
     }
     int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
     }
-    return true;
+    return "";
+}
+
+// What the program is told when a file keeps its old contents.
+void warn_not_saved(const std::string& path, const std::string& reason) {
+    if (LogFile::vx_log != nullptr) {
+        LogFile::vx_log->warning("Could not save " + path + " (" + reason + "); the old file is kept");
+    }
 }
 
 }  // namespace
@@ -416,12 +441,17 @@ public:
     void write_back(const std::string& section, const std::vector<Setting>& settings) const {
         std::string current;
         if (read_whole_file(path_, current) == Read_Result::Unreadable) {
+            warn_not_saved(path_, "it cannot be read");
             return;
         }
+        std::string failure;
         try {
-            replace_file(path_, apply_settings(current, section, settings));
+            failure = replace_file(path_, apply_settings(current, section, settings));
         } catch (const std::bad_alloc&) {
-            // Too large to rewrite: the old file stays as it is.
+            failure = "out of memory";
+        }
+        if (!failure.empty()) {
+            warn_not_saved(path_, failure);
         }
     }
 

@@ -12,9 +12,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/logfile.h"
 #include "support/scratch_dir.h"
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -40,6 +42,22 @@ void set_value(const std::string& path, const std::string& section, const std::s
     Config_File file(path);
     section_of(file, section)->set_string(key, value);
 }
+
+// The program's log, kept in a directory of its own while a test runs.
+class Captured_Log {
+public:
+    Captured_Log() {
+        LogFile::vx_log = new LogFile::Log_File(dir_ / "marvo.log");
+    }
+    ~Captured_Log() {
+        delete LogFile::vx_log;
+        LogFile::vx_log = nullptr;
+    }
+    std::string text() const { return read_file(dir_ / "marvo.log"); }
+
+private:
+    Scratch_Dir dir_;
+};
 
 size_t entries_in(const std::string& directory) {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(directory),
@@ -385,18 +403,46 @@ TEST(Config_Write, AnInterruptedWriteLeavesTheOldFileWhole) {
     Scratch_Dir dir;
     const std::string old = "[Main]\nkeep = me\n";
     write_file(dir / "marvo.sta", old);
-    // Writing beyond the size limit fails part way through the new file.
+    // Writing beyond the size limit fails part way through the new file
+    // (the limit leaves room for the log line).
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
-    small.rlim_cur = 64;
+    small.rlim_cur = 1024;
+    Captured_Log log;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    set_value(dir / "marvo.sta", "Main", "long", std::string(500, 'v'));
+    set_value(dir / "marvo.sta", "Main", "long", std::string(5000, 'v'));
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
 
     EXPECT_EQ(read_file(dir / "marvo.sta"), old);
     EXPECT_EQ(entries_in(dir.path()), 1u);  // no temporary file left behind
+    EXPECT_THAT(log.text(), HasSubstr("[Warn] Could not save " + (dir / "marvo.sta")));
+}
+
+TEST(Config_Write, AFileWithoutAnyWriteBitIsNeverReplaced) {
+    Scratch_Dir dir;
+    const std::string old = "[Main]\nkeep = me\n";
+    write_file(dir / "marvo.sta", old);
+    ASSERT_EQ(::chmod((dir / "marvo.sta").c_str(), 0444), 0);
+    Captured_Log log;
+    {
+        Config_File file(dir / "marvo.sta");
+        Section main = section_of(file, "Main");
+        main->set_int("keep", 2);
+        EXPECT_EQ(main->get_int("keep", 0), 2);  // the program goes on with what it set
+    }
+    EXPECT_EQ(read_file(dir / "marvo.sta"), old);
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "marvo.sta").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
+    EXPECT_EQ(entries_in(dir.path()), 1u);
+    EXPECT_THAT(log.text(), HasSubstr("[Warn] Could not save " + (dir / "marvo.sta")));
+
+    // One write bit is enough: the owner may have meant it for the group.
+    ASSERT_EQ(::chmod((dir / "marvo.sta").c_str(), 0464), 0);
+    set_value(dir / "marvo.sta", "Main", "keep", "3");
+    EXPECT_EQ(read_file(dir / "marvo.sta"), "[Main]\nkeep = 3\n");
 }
 
 TEST(Config_Write, KeepsThePermissionsAndFollowsALink) {
