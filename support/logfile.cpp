@@ -41,11 +41,8 @@ void Log_File::info(const std::string& message) { write_line("Info", message); }
 
 void Log_File::debug(const std::string& message) { write_line("Debug", message); }
 
-void Log_File::write_line(const std::string& level, const std::string& message) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+std::string format_log_time(std::time_t seconds, int milliseconds) {
     std::tm local{};
-    time_t seconds = now.tv_sec;
     localtime_r(&seconds, &local);
 
     char date[80];
@@ -53,9 +50,15 @@ void Log_File::write_line(const std::string& level, const std::string& message) 
         date[0] = '\0';
     }
     char millis[16];
-    std::snprintf(millis, sizeof millis, "%03d", static_cast<int>(now.tv_nsec / 1000000));
+    std::snprintf(millis, sizeof millis, "%03d", milliseconds);
+    return std::string(date) + '.' + millis;
+}
 
-    stream_ << date << '.' << millis << " [" << level << "] " << message << '\n';
+void Log_File::write_line(const std::string& level, const std::string& message) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    stream_ << format_log_time(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000)) << " [" << level << "] "
+            << message << '\n';
     stream_.flush();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <fstream>
 #include <string>
 
@@ -48,6 +49,11 @@ public:
 private:
     std::ofstream stream_;
 };
+
+// The time part of a log line for a moment given in seconds since the epoch
+// and milliseconds (0 to 999): the local date and time as strftime's
+// "%e %h %Y %X", a '.', and the milliseconds as three digits.
+std::string format_log_time(std::time_t seconds, int milliseconds);
 
 // The one log of the program; null until open_log_file has run.
 extern Log_File* vx_log;

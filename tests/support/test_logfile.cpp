@@ -1,6 +1,7 @@
 #include "support/logfile.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <ctime>
 #include <sstream>
 #include <utility>
@@ -108,6 +109,25 @@ TEST(Log_File, WritesDatedLinesWithTheFourLevelWords) {
         EXPECT_EQ(level, expected[i][0]);
         EXPECT_EQ(message, expected[i][1]);
     }
+}
+
+TEST(Log_File, TimeIsTheLocalDateWithThreeDigitMilliseconds) {
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone ? zone : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const time_t morning = 1796713540;  // 8 December 2026, 07:05:40 UTC
+    EXPECT_EQ(LogFile::format_log_time(morning, 123), " 8 Dec 2026 07:05:40.123");
+    EXPECT_EQ(LogFile::format_log_time(morning, 7), " 8 Dec 2026 07:05:40.007");
+    EXPECT_EQ(LogFile::format_log_time(morning, 40), " 8 Dec 2026 07:05:40.040");
+    EXPECT_EQ(LogFile::format_log_time(morning, 0), " 8 Dec 2026 07:05:40.000");
+    EXPECT_EQ(LogFile::format_log_time(morning + 10 * 86400 + 3600 * 13, 999), "18 Dec 2026 20:05:40.999");
+    if (zone) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }
 
 TEST(Log_File, KeepsMessagesUnchangedEvenAcrossLines) {
