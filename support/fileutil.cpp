@@ -47,12 +47,27 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
-// Names in the file are read without surrounding blanks; a name the program
-// asks for ("Maze " from a category with a subcategory) is compared the
-// same way, or every write would add the section once more.
+// Key names are read without surrounding blanks and compared the same way.
 bool same_name(std::string_view a, std::string_view b) {
     return equal_ignoring_case(trim(a), trim(b));
 }
+
+// Names and values are written on one line whatever they hold.
+std::string one_line(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c == '\n' || c == '\r' || c == '\0') {
+            c = ' ';
+        }
+    }
+    return out;
+}
+
+// A section name is everything between the brackets, blanks included:
+// "Maze" and "Maze " are two emulators. A name the program asks for is
+// looked for as it would be written into the header, so that what we write
+// we find again instead of adding the section once more.
+std::string header_name(std::string_view asked) { return one_line(asked); }
 
 enum class Line_Kind { Other, Section, Key };
 
@@ -103,10 +118,11 @@ private:
             return;
         }
         if (body[0] == '[') {
-            size_t close = body.find(']');
+            // Up to the last ']', which may belong to the name itself.
+            size_t close = body.rfind(']');
             line.kind = Line_Kind::Section;
-            line.name = trim(body.substr(1, close == std::string_view::npos ? std::string_view::npos
-                                                                             : close - 1));
+            line.name = body.substr(1, close == std::string_view::npos ? std::string_view::npos
+                                                                        : close - 1);
             return;
         }
         size_t equals = content.find('=');
@@ -133,10 +149,11 @@ template <typename Visit>
 void walk_lines(std::string_view text, std::string_view section, Visit visit) {
     Line_Reader reader(text);
     Ini_Line line;
+    const std::string wanted = header_name(section);
     bool in_section = section.empty();
     while (reader.next(line)) {
         if (line.kind == Line_Kind::Section) {
-            in_section = same_name(line.name, section);
+            in_section = equal_ignoring_case(line.name, wanted);
         }
         if (!visit(line, in_section)) {
             return;
@@ -162,17 +179,6 @@ std::optional<std::string_view> find_value(std::string_view text, std::string_vi
 // A value as a program reads it: as a C string it ends at a NUL byte.
 std::string_view c_string_value(std::string_view value) {
     return value.substr(0, value.find('\0'));
-}
-
-// Names and values are written on one line whatever they hold.
-std::string one_line(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c == '\n' || c == '\r' || c == '\0') {
-            c = ' ';
-        }
-    }
-    return out;
 }
 
 std::string line_break_of(std::string_view text) {
@@ -242,7 +248,7 @@ std::string apply_settings(const std::string& text, const std::string& section,
     if (!added.empty()) {
         if (!section_seen) {
             insert_at = text.size();
-            std::string header = "[" + one_line(section) + "]" + eol;
+            std::string header = "[" + header_name(section) + "]" + eol;
             bool ends_blank = text.size() >= eol.size() * 2 &&
                               text.compare(text.size() - 2 * eol.size(), 2 * eol.size(), eol + eol) == 0;
             if (!text.empty() && !ends_blank) {
@@ -419,8 +425,9 @@ public:
     }
 
     std::optional<std::string> find(const std::string& section, const std::string& key) const {
+        const std::string wanted = header_name(section);
         for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
-            if (same_name(change->section, section) && same_name(change->key, key)) {
+            if (equal_ignoring_case(change->section, wanted) && same_name(change->key, key)) {
                 return change->value;
             }
         }
@@ -432,7 +439,7 @@ public:
     }
 
     void set(const std::string& section, const std::string& key, const std::string& value) {
-        changes_.push_back({section, key, value});
+        changes_.push_back({header_name(section), key, value});
     }
 
     // Writes the settings into the file as it is on disk now. A file that
@@ -457,7 +464,7 @@ public:
 
 private:
     struct Change {
-        std::string section;
+        std::string section;  // as written in the header
         std::string key;
         std::string value;
     };

@@ -1,10 +1,14 @@
 // Feeds arbitrary bytes to the INI reader as a configuration file, reads
 // typed values and token lists from it, writes a key back and checks that
-// the write changed that key only.
+// the write changed that key only. Then saves a key of a section named by
+// the first bytes of the input twice: it must read back, and the second
+// save must leave the file as the first one wrote it.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,13 +62,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         main->set_string("fuzz_key", "written value");
     }
 
-    Config_File again(path);
-    std::unique_ptr<Config_Section> main(again.get_section("main"));
-    if (main->get_string("FUZZ_KEY", "") != "written value") {
-        abort();  // the key written is not the key read
+    {
+        Config_File again(path);
+        std::unique_ptr<Config_Section> main(again.get_section("main"));
+        if (main->get_string("FUZZ_KEY", "") != "written value") {
+            abort();  // the key written is not the key read
+        }
+        if (main->get_string("a", "<none>") != before_a) {
+            abort();  // writing one key changed another
+        }
     }
-    if (main->get_string("a", "<none>") != before_a) {
-        abort();  // writing one key changed another
+
+    const std::string name = text.substr(0, std::min<size_t>(text.size(), 12));
+    std::string first_save;
+    for (int round = 0; round < 2; ++round) {
+        {
+            Config_File file(path);
+            std::unique_ptr<Config_Section>(file.get_section(name))->set_string("fuzz_key", "v");
+        }
+        std::ifstream in(path, std::ios::binary);
+        std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (round == 1 && saved != first_save) {
+            abort();  // the same save again changed the file: a section came back twice
+        }
+        first_save = saved;
+        Config_File file(path);
+        if (std::unique_ptr<Config_Section>(file.get_section(name))->get_string("fuzz_key", "") != "v") {
+            abort();  // the section saved is not the section read
+        }
     }
     return 0;
 }

@@ -337,6 +337,29 @@ TEST(Config_Write, ANameWithATrailingBlankFindsItsSectionAgain) {
     set_value(dir / "marvo.sta", "Maze ", "selected_index", "2");
     EXPECT_EQ(read_file(dir / "marvo.sta"), "[Maze ]\nselected_index = 2\n");
     EXPECT_EQ(read_value(dir / "marvo.sta", "Maze ", "selected_index"), "2");
+
+    // Names are kept as written between the brackets and differ in more
+    // than letter case; saving them all twice adds no section twice.
+    const std::vector<std::string> names = {"Maze", " Maze", "MAZE ", "a]b", "[x]", "x]", "tab\t"};
+    for (int round = 1; round <= 2; ++round) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            set_value(dir / "marvo.sta", names[i], "selected_index", std::to_string(round * 10 + i));
+        }
+    }
+    EXPECT_EQ(read_file(dir / "marvo.sta"),
+              "[Maze ]\nselected_index = 22\n"
+              "\n[Maze]\nselected_index = 20\n"
+              "\n[ Maze]\nselected_index = 21\n"
+              "\n[a]b]\nselected_index = 23\n"
+              "\n[[x]]\nselected_index = 24\n"
+              "\n[x]]\nselected_index = 25\n"
+              "\n[tab\t]\nselected_index = 26\n");
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(read_value(dir / "marvo.sta", names[i], "selected_index"), std::to_string(20 + i))
+            << names[i];
+    }
+    EXPECT_EQ(read_value(dir / "marvo.sta", "maze ", "selected_index"), "22");
+    EXPECT_EQ(read_value(dir / "marvo.sta", "a", "selected_index"), "<default>");
 }
 
 TEST(Config_Write, RepeatedKeysChangeOnlyTheOneThatCounts) {
