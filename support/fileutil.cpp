@@ -69,6 +69,14 @@ std::string one_line(std::string_view text) {
 // we find again instead of adding the section once more.
 std::string header_name(std::string_view asked) { return one_line(asked); }
 
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// The length of the UTF-8 mark that Windows editors put before the first
+// line, or 0.
+size_t mark_length(std::string_view text) {
+    return text.substr(0, byte_order_mark.size()) == byte_order_mark ? byte_order_mark.size() : 0;
+}
+
 enum class Line_Kind { Other, Section, Key };
 
 // One line of the file: where it lies and what it says.
@@ -108,11 +116,8 @@ public:
 private:
     void parse(Ini_Line& line) const {
         std::string_view content = text_.substr(line.begin, line.content_end - line.begin);
-        size_t skipped = 0;
-        if (line.begin == 0 && content.substr(0, 3) == "\xEF\xBB\xBF") {
-            skipped = 3;  // a UTF-8 mark that Windows editors put before the first line
-            content.remove_prefix(skipped);
-        }
+        size_t skipped = line.begin == 0 ? mark_length(content) : 0;
+        content.remove_prefix(skipped);
         std::string_view body = trim(content);
         if (body.empty() || body[0] == '#' || body[0] == ';') {
             return;
@@ -210,9 +215,11 @@ std::string apply_settings(const std::string& text, const std::string& section,
     std::vector<std::optional<size_t>> key_line(settings.size());
     std::vector<Edit> edits;
 
+    // Nothing goes before the byte-order mark, or the first line would lose it.
+    const size_t start = mark_length(text);
     bool section_seen = section.empty();
     bool first_part_done = false;
-    size_t insert_at = 0;  // after the last non-blank line of the section's first part
+    size_t insert_at = start;  // after the last non-blank line of the section's first part
     walk_lines(text, section, [&](const Ini_Line& line, bool in_section) {
         if (line.kind == Line_Kind::Section && section_seen && !in_section) {
             first_part_done = true;
@@ -251,12 +258,12 @@ std::string apply_settings(const std::string& text, const std::string& section,
             std::string header = "[" + header_name(section) + "]" + eol;
             bool ends_blank = text.size() >= eol.size() * 2 &&
                               text.compare(text.size() - 2 * eol.size(), 2 * eol.size(), eol + eol) == 0;
-            if (!text.empty() && !ends_blank) {
+            if (text.size() > start && !ends_blank) {
                 header = eol + header;
             }
             added = header + added;
         }
-        if (insert_at > 0 && text[insert_at - 1] != '\n') {
+        if (insert_at > start && text[insert_at - 1] != '\n') {
             added = eol + added;  // the last line had no line break
         }
         edits.push_back({insert_at, insert_at, added});

@@ -185,6 +185,16 @@ TEST(Config_Read, AByteOrderMarkBeforeTheFirstLineIsSkippedAndKept) {
     EXPECT_EQ(read_file(dir / "a.cfg"), "\xEF\xBB\xBF" "a=1\n[Main]\n");
     write_file(dir / "b.cfg", "\xEF\xBB\xBF[Main]\r\na = 1\r\n");
     EXPECT_EQ(read_value(dir / "b.cfg", "main", "a"), "1");
+
+    // A new key of the unnamed section goes after the mark.
+    set_value(dir / "b.cfg", "", "top", "x");
+    EXPECT_EQ(read_file(dir / "b.cfg"), "\xEF\xBB\xBF" "top = x\r\n[Main]\r\na = 1\r\n");
+    EXPECT_EQ(read_value(dir / "b.cfg", "main", "a"), "1");
+    EXPECT_EQ(read_value(dir / "b.cfg", "", "top"), "x");
+    write_file(dir / "c.cfg", "\xEF\xBB\xBF");
+    set_value(dir / "c.cfg", "", "top", "x");
+    set_value(dir / "c.cfg", "Main", "a", "1");
+    EXPECT_EQ(read_file(dir / "c.cfg"), "\xEF\xBB\xBF" "top = x\n\n[Main]\na = 1\n");
 }
 
 TEST(Config_Read, RepeatedSectionsJoinAndTheFirstRepeatedKeyCounts) {
