@@ -117,6 +117,9 @@ public:
                                        "/usr/lib/x86_64-linux-gnu/allegro/4.4.3/alleg-alsamidi.so"})
                 if (fs::exists(module))
                     preload.append(" ").append(module);
+            // A library the test preloads itself comes after them.
+            if (extra.count("LD_PRELOAD"))
+                preload.append(" ").append(extra["LD_PRELOAD"]);
             extra["LD_PRELOAD"] = preload;
         }
         std::vector<std::string> env_text;
@@ -306,6 +309,30 @@ public:
             return steady >= 8;
         });
         return read_file(shot);
+    }
+
+    // The window's picture as the X server shows it (PNG), taken without a
+    // key press, which the front-end would count as activity.
+    std::string look(const Cabinet& cabinet)
+    {
+        const fs::path file = cabinet.dir / "look.png";
+        fs::remove(file);
+        shell("timeout 10 import -window \"$(timeout 5 xdotool search --onlyvisible --name '^marvo-frontend$' "
+              "2>/dev/null | tail -1)\" '" + file.string() + "' 2>/dev/null");
+        return read_file(file);
+    }
+
+    // The mean and the highest brightness (0 to 1) of a picture.
+    static std::pair<double, double> brightness(const Cabinet& cabinet, const std::string& png)
+    {
+        const fs::path copy = cabinet.dir / "brightness-check.png";
+        write_file(copy, png);
+        std::istringstream out(
+            shell_output("convert '" + copy.string() + "' -colorspace Gray -format '%[fx:mean] %[fx:maxima]' info:"));
+        fs::remove(copy);
+        std::pair<double, double> result{-1, -1};
+        out >> result.first >> result.second;
+        return result;
     }
 
     // True when the picture holds no text (the menu has not appeared): the

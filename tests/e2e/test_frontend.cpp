@@ -385,6 +385,44 @@ TEST(Frontend_Screen, ScreenShotKeyTogglesTheFullScreenPicture)
     }
 }
 
+TEST(Frontend_Screen, ScreenSaverStartsAfterTheIdleMinutesAndAKeyEndsIt)
+{
+    // The front-end's clock is moved on instead of waiting a real minute:
+    // its timers see the minute pass at once, as after a long wait.
+    const std::string faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
+    ASSERT_TRUE(std::filesystem::exists(faketime)) << "the faketime package is missing (scripts/setup)";
+    Cabinet cabinet;
+    cabinet.set("screen_saver_time", "1");
+    cabinet.set("screen_saver_text", "asleep");
+    const std::string clock = (cabinet.dir / "clock-offset").string();
+    e2e::write_file(clock, "+0\n");
+    Process process;
+    Window window;
+    ASSERT_NO_FATAL_FAILURE(start_menu(
+        cabinet, process, window,
+        {{"LD_PRELOAD", faketime}, {"FAKETIME_TIMESTAMP_FILE", clock}, {"FAKETIME_NO_CACHE", "1"}}));
+    const std::string menu = window.look(cabinet);
+    const auto [menu_mean, menu_max] = Window::brightness(cabinet, menu);
+    ASSERT_GT(menu_mean, 0.01) << "the menu's text lights far more of the screen than the saver's word";
+
+    // Renamed into place: the front-end reads the file at every clock call
+    // and must never see it half written.
+    e2e::write_file(clock + ".new", "+61\n");
+    std::filesystem::rename(clock + ".new", clock);
+    // The saver: a black screen but for its one word.
+    std::pair<double, double> seen;
+    EXPECT_TRUE(e2e::within(20, [&] {
+        seen = Window::brightness(cabinet, window.look(cabinet));
+        return seen.first >= 0 && seen.first < 0.003 && seen.second > 0.5;
+    })) << "mean " << seen.first << ", brightest " << seen.second;
+
+    // Any key brings the menu back as it was.
+    ASSERT_TRUE(window.press("x"));
+    EXPECT_TRUE(e2e::within(20, [&] { return window.look(cabinet) == menu; }));
+    ASSERT_TRUE(window.press("Escape"));
+    EXPECT_EQ(process.wait(20), 2) << "killed by " << process.killed_by << "\n" << cabinet.log();
+}
+
 TEST(Frontend_Screen, F12WritesShotPng)
 {
     Cabinet cabinet;
