@@ -1,8 +1,10 @@
 // Scrollable lists on a real engine: paging and clamping, cancelling keys,
 // turbo, the mouse quantum, recycled rows and the two layouts.
+#include <list>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,6 +31,7 @@ public:
     using Scrollable_List_VC::offscreen_views;
     using Scrollable_List_VC::onscreen_views;
     using Scrollable_List_VC::page_down_turbo_count;
+    using Scrollable_List_VC::page_up_turbo_count;
     using Scrollable_List_VC::state;
     using Scrollable_List_VC::visible_rows;
 
@@ -378,9 +381,13 @@ TEST_F(Lists, HeldPageKeyTurnsInstantAfterTheThreshold)
     make(10, 1000, 9, 0);
     std::vector<bool> instant;
     rec.on_changed = [&](unsigned) { instant.push_back(list->are_all_items_stopped()); };
-    key[KEY_PGDN] = 1;
-    driver.run_cycles(300);
-    key[KEY_PGDN] = 0;
+    auto hold = [&](int scancode, int cycles) {
+        instant.clear();
+        key[scancode] = 1;
+        driver.run_cycles(cycles);
+        key[scancode] = 0;
+    };
+    hold(KEY_PGDN, 300);
     ASSERT_GE(instant.size(), 8u);
     EXPECT_EQ(std::vector<bool>(instant.begin(), instant.begin() + 8),
               (std::vector<bool>{false, false, false, false, true, true, true, true}));
@@ -390,10 +397,7 @@ TEST_F(Lists, HeldPageKeyTurnsInstantAfterTheThreshold)
     // turns instant.
     driver.run_cycles(40);
     EXPECT_EQ(list->page_down_turbo_count, 0);
-    instant.clear();
-    key[KEY_PGDN] = 1;
-    driver.run_cycles(200);
-    key[KEY_PGDN] = 0;
+    hold(KEY_PGDN, 200);
     ASSERT_GE(instant.size(), 5u);
     EXPECT_EQ(std::vector<bool>(instant.begin(), instant.begin() + 5),
               (std::vector<bool>{false, false, false, true, true}));
@@ -401,11 +405,59 @@ TEST_F(Lists, HeldPageKeyTurnsInstantAfterTheThreshold)
     // Turbo switched off: every page move glides.
     driver.run_cycles(40);
     list->set_turbo_scroll_threshold(-1);
-    instant.clear();
-    key[KEY_PGDN] = 1;
-    driver.run_cycles(300);
-    key[KEY_PGDN] = 0;
+    hold(KEY_PGDN, 300);
     ASSERT_GE(instant.size(), 6u);
+    EXPECT_EQ(instant, std::vector<bool>(instant.size(), false));
+
+    // Page up turns instant the same way, from the first shown row.
+    driver.run_cycles(40);
+    list->set_turbo_scroll_threshold(3);
+    list->set_all_items(games(1000), 500, 500);
+    hold(KEY_PGUP, 300);
+    ASSERT_GE(instant.size(), 8u);
+    EXPECT_EQ(std::vector<bool>(instant.begin(), instant.begin() + 8),
+              (std::vector<bool>{false, false, false, false, true, true, true, true}));
+    EXPECT_GT(list->page_up_turbo_count, 3);
+}
+
+// Only the key's own repeats count towards turbo: with the page-down key
+// held but not repeating yet, each page move of the stick counts 1 and
+// glides.
+TEST_F(Lists, JoystickPageMovesCountOneAndNeverTurnInstant)
+{
+    const int saved_joysticks = num_joysticks;
+    num_joysticks = 1;
+    joy[0] = JOYSTICK_INFO{};
+    joy[0].num_sticks = 1;
+    joy[0].stick[0].num_axis = 2;
+    make(10, 1000, 9, 0);
+    ASSERT_TRUE(list->joystick_detected);
+    list->set_page_down_joy(3);
+    list->set_key_repeat_delay(100000, 100000);
+    // The engine watches the stick only when it found one at its start.
+    auto* sticks = dynamic_cast<GameEngine::Joystick_Manager*>(driver.engine->get_joystick_factory());
+    ASSERT_NE(sticks, nullptr);
+    driver.engine->get_root_container()->add_updatable(sticks, 0);
+    std::vector<int> counts;
+    std::vector<bool> instant;
+    rec.on_changed = [&](unsigned) {
+        counts.push_back(list->page_down_turbo_count);
+        instant.push_back(list->are_all_items_stopped());
+    };
+    key[KEY_PGDN] = 1;
+    joy[0].stick[0].axis[1].d2 = 1;
+    driver.run_cycles(300);
+    joy[0].stick[0].axis[1].d2 = 0;
+    key[KEY_PGDN] = 0;
+    driver.engine->get_root_container()->remove_updatable(sticks);
+    joy[0] = JOYSTICK_INFO{};
+    num_joysticks = saved_joysticks;
+    ASSERT_GE(counts.size(), 6u);
+    EXPECT_EQ(counts, [&] {
+        std::vector<int> one(counts.size(), 1);
+        one[0] = 0;
+        return one;
+    }());
     EXPECT_EQ(instant, std::vector<bool>(instant.size(), false));
 }
 
@@ -632,6 +684,60 @@ TEST_F(Lists, BothLayoutsPlaceAndHideTheirRows)
     EXPECT_EQ(Position::y_of(columns.onscreen_views.front()), -600);
     for (const Text_VC* view : columns.offscreen_views)
         EXPECT_EQ(Position::x_of(view), -20);
+}
+
+// A page down from the last of four rows and a page up from the first: the
+// rows that leave glide on, in order, to the slots beyond the edge they left
+// by, and join the spares at the end the next scroll that way takes from
+// last.
+template <class List>
+void page_down_and_up(Engine_Driver& driver, List& list)
+{
+    list.set_page_up_key(KEY_PGUP);
+    list.set_page_down_key(KEY_PGDN);
+    list.set_all_items(games(100), 3, 0);
+    driver.engine->get_root_container()->add_updatable(&list, 400);
+    list.unhide_all(0);
+    driver.run_cycles(1);
+    const std::vector<Text_VC*> a(list.onscreen_views.begin(), list.onscreen_views.end());
+    const std::vector<Text_VC*> b(list.offscreen_views.begin(), list.offscreen_views.end());
+    ASSERT_EQ(a.size(), 4u);
+    auto rows = [](const std::list<Text_VC*>& views) { return std::vector<Text_VC*>(views.begin(), views.end()); };
+    auto at = [&](const std::vector<Text_VC*>& views) {
+        std::vector<std::pair<int, int>> out;
+        for (const Text_VC* view : views)
+            out.emplace_back(Position::x_of(view), Position::y_of(view));
+        return out;
+    };
+    auto slots = [&](int first, int n) {
+        std::vector<std::pair<int, int>> out(n);
+        for (int i = 0; i < n; ++i)
+            list.get_index_coordinates(first + i, &out[i].first, &out[i].second);
+        return out;
+    };
+
+    driver.tap(KEY_PGDN);
+    driver.run_cycles(60);
+    EXPECT_EQ(rows(list.onscreen_views), (std::vector<Text_VC*>{a[3], b[0], b[1], b[2]}));
+    EXPECT_EQ(rows(list.offscreen_views), (std::vector<Text_VC*>{b[3], a[0], a[1], a[2]}));
+    EXPECT_EQ(at({a[0], a[1], a[2]}), slots(-3, 3));
+
+    driver.tap(KEY_PGUP);  // to the first shown row
+    driver.tap(KEY_PGUP);
+    driver.run_cycles(60);
+    EXPECT_EQ(list.row_texts(), names(0, 3));
+    EXPECT_EQ(rows(list.onscreen_views), a);
+    EXPECT_EQ(rows(list.offscreen_views), b);
+    EXPECT_EQ(at({b[0], b[1], b[2]}), slots(4, 3));
+    driver.engine->get_root_container()->remove_updatable(&list);
+}
+
+TEST_F(Lists, RowsLeavingAScrollGlideOnAndWaitInOrderInBothLayouts)
+{
+    HProbe rows(driver.engine, font16, LIST_X, LIST_Y, LIST_W, 80);
+    page_down_and_up(driver, rows);
+    VProbe columns(driver.engine, font16, 100, 0, 80, 600);
+    page_down_and_up(driver, columns);
 }
 
 // A refill with what the rows already show (three times at start-up) must
