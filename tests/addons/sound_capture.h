@@ -52,32 +52,66 @@ inline void keep_sound_modules_loaded() {
 }
 
 // Points HOME at dir with an .asoundrc that sends the default device to a
-// file; returns that file's path. Must run before install_sound.
-inline std::string capture_sound_into(const std::string &dir) {
-  const std::string raw = dir + "/captured.raw";
+// raw file in dir, named by ALSA after the sample format and the number of
+// channels the device was opened with. Must run before install_sound.
+inline void capture_sound_into(const std::string &dir) {
   std::ofstream rc(dir + "/.asoundrc");
-  rc << "pcm.!default { type file; slave.pcm \"null\"; file \"" << raw << "\"; format \"raw\" }\n";
+  rc << "pcm.!default { type file; slave.pcm \"null\"; file \"" << dir
+     << "/captured.%f.%c.raw\"; format \"raw\" }\n";
   rc.close();
   setenv("HOME", dir.c_str(), 1);
   keep_sound_modules_loaded();
-  return raw;
 }
 
-// Allegro with its timer and the given digital driver.
+// The file the device writes into, once it is open; empty before.
+inline std::string captured_file(const std::string &dir) {
+  std::string path;
+  glob_t found{};
+  if (glob((dir + "/captured.*.raw").c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0)
+    path = found.gl_pathv[0];
+  globfree(&found);
+  return path;
+}
+
+// Allegro with its timer and the given digital driver. Allegro starts once
+// per process (a second allegro_init breaks it); the sound starts afresh, and
+// ALSA reads its configuration again, so that each test of a process plays
+// into the file of its own HOME.
 inline bool start_allegro_sound(int driver = DIGI_AUTODETECT) {
-  if (allegro_init() != 0 || install_timer() != 0)
+  if ((!system_driver && allegro_init() != 0) || install_timer() != 0)
     return false;
+  remove_sound();
+  if (void *alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD)) {
+    if (void *forget = dlsym(alsa, "snd_config_update_free_global"))
+      reinterpret_cast<int (*)()>(forget)();
+    dlclose(alsa);
+  }
   return install_sound(driver, MIDI_NONE, nullptr) == 0;
 }
 
-// Left channel of interleaved signed 16-bit stereo.
-inline std::vector<double> left_channel(const std::vector<unsigned char> &raw) {
+// The first channel of what the device took, read in the sample format it
+// was opened with, as signed values around zero. Empty for a format other
+// than 16-bit little-endian.
+inline std::vector<double> left_channel(const std::string &captured) {
+  const std::string name = captured.substr(captured.rfind('/') + 1);
+  const std::size_t format_at = name.find('.') + 1, channels_at = name.find('.', format_at) + 1;
+  const std::string format = name.substr(format_at, channels_at - 1 - format_at);
+  const int channels = std::atoi(name.c_str() + channels_at);
   std::vector<double> out;
-  out.reserve(raw.size() / 4);
-  for (std::size_t i = 0; i + 3 < raw.size(); i += 4)
-    out.push_back(static_cast<std::int16_t>(raw[i] | (raw[i + 1] << 8)));
+  if ((format != "S16_LE" && format != "U16_LE") || channels < 1)
+    return out;
+  const std::vector<unsigned char> raw = read_bytes(captured);
+  const std::size_t frame = 2 * static_cast<std::size_t>(channels);
+  out.reserve(raw.size() / frame);
+  for (std::size_t i = 0; i + frame <= raw.size(); i += frame) {
+    const auto v = static_cast<std::uint16_t>(raw[i] | (raw[i + 1] << 8));
+    out.push_back(format[0] == 'U' ? v - 32768.0 : static_cast<std::int16_t>(v));
+  }
   return out;
 }
+
+// A peak below this is silence, whatever faint noise the mixer adds.
+constexpr double AUDIBLE_PEAK = 2000;
 
 inline double peak(const std::vector<double> &samples) {
   double p = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 
 #include "addons/sound_capture.h"
@@ -107,9 +108,24 @@ class Stream_Test : public ::testing::Test {
 protected:
   void SetUp() override {
     dir = make_scratch_dir();
-    raw = capture_sound_into(dir);
+    capture_sound_into(dir);
     ASSERT_TRUE(start_allegro_sound());
+    raw = captured_file(dir);
+    ASSERT_FALSE(raw.empty()) << "sound went to " << digi_driver->name << ", not to the capture";
   }
+
+  // Waits for the device to take another quarter of a second: what was
+  // played before has then reached the capture.
+  void let_the_capture_catch_up() const {
+    const auto bytes = [&] { return std::filesystem::file_size(raw); };
+    // A quarter of a second of 16-bit stereo is as many bytes as the rate.
+    const auto target = bytes() + static_cast<std::uintmax_t>(get_mixer_frequency());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (bytes() < target && std::chrono::steady_clock::now() < deadline)
+      rest(10);
+    ASSERT_GE(bytes(), target) << "the device stopped taking sound";
+  }
+
   std::string dir, raw;
 };
 
@@ -272,6 +288,12 @@ TEST_F(Stream_Test, TagLargerThanTheFirstChunkAndRateChangePlay) {
   run = play_stream(a, 30);
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(run.position, static_cast<int>(a.size()));
+}
+
+TEST_F(Stream_Test, NothingPlayedIsNotHeard) {
+  let_the_capture_catch_up();
+  EXPECT_GE(left_channel(raw).size(), static_cast<std::size_t>(get_mixer_frequency()) / 4);
+  EXPECT_LT(peak(left_channel(raw)), AUDIBLE_PEAK);
 }
 
 TEST_F(Stream_Test, EmptyLastChunkFinishesAtOnceAndNullIsHarmless) {

@@ -40,7 +40,7 @@ protected:
     dir = sound_test::make_scratch_dir();
     ASSERT_FALSE(dir.empty());
     ASSERT_EQ(chdir(dir.c_str()), 0);
-    raw = sound_test::capture_sound_into(dir);
+    sound_test::capture_sound_into(dir);
     LogFile::open_log_file(dir + "/marvo.log");
     for (const char *name : {"low.mp3", "mid.mp3", "high.mp3", "long.mp3", "tone440.mp3"})
       std::filesystem::copy_file(sound_test::fixture(name), dir + "/" + name);
@@ -63,7 +63,7 @@ protected:
     return false;
   }
 
-  std::string dir, raw;
+  std::string dir;
 };
 
 } // namespace music_test
