@@ -6,14 +6,17 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "addons/sound_capture.h"
 #include "catalogue/emulator.h"
 #include "catalogue/emumgr.h"
 #include "launcher/emumenu.h"
+#include "launcher/launcher.h"
 #include "support/fileutil.h"
 #include "support/vx_key.h"
 #include "views/engine_driver.h"
@@ -96,7 +99,8 @@ protected:
     }
 
     // Builds the controller over marvo.cfg with these lines in [Main].
-    void build(const std::string& main_lines, const std::string& emulators = "Many")
+    void build(const std::string& main_lines, const std::string& emulators = "Many",
+               Marvane::DataFile* data = nullptr)
     {
         controller.reset();
         manager.reset();
@@ -110,7 +114,7 @@ protected:
         controller = std::make_unique<Emu_Menu_Controller>(driver->engine, font, 200, 0, 399, 600,
                                                            Marvane::MENU_TYPE_HORIZONTAL, manager.get());
         controller->set_listener(&recorder);
-        controller->load_state(nullptr, config.get());
+        controller->load_state(data, config.get());
     }
 
     const Scrollable_List_VC* list() const { return List_Peek::of(controller->get_menu()); }
@@ -316,6 +320,84 @@ TEST_F(Emu_Menu_Test, ScreenShotKeyNeedsAPicture)
     settle();
     driver->tap(KEY_ESC);
     ASSERT_TRUE(run_until_state(8));
+    EXPECT_EQ(recorder.quits, 1);
+}
+
+// Seven entries as in "marvo.dat": a sample at every index but the icon's.
+struct Data_File {
+    Data_File()
+    {
+        for (int i = 0; i < 7; ++i) {
+            entries[i].type = i == Emu_Menu_Controller::DATA_ICON ? DAT_BITMAP : DAT_SAMPLE;
+            if (i == Emu_Menu_Controller::DATA_ICON)
+                entries[i].dat = create_bitmap(8, 8);
+            else
+                entries[i].dat = create_sample(8, 0, 11025, 11025 * 10);
+        }
+        entries[7].type = DAT_END;
+    }
+    ~Data_File()
+    {
+        file.data = nullptr;
+        for (int i = 0; i < 7; ++i) {
+            if (i == Emu_Menu_Controller::DATA_ICON)
+                destroy_bitmap(static_cast<BITMAP*>(entries[i].dat));
+            else
+                destroy_sample(static_cast<SAMPLE*>(entries[i].dat));
+        }
+    }
+    // The entries the mixer plays now, by index.
+    std::set<int> playing() const
+    {
+        std::set<int> out;
+        for (int v = 0; v < 256; ++v)
+            for (int i = 0; i < 7; ++i)
+                if (voice_check(v) != nullptr && voice_check(v) == entries[i].dat)
+                    out.insert(i);
+        return out;
+    }
+    void stop_all()
+    {
+        for (int i = 0; i < 7; ++i)
+            if (i != Emu_Menu_Controller::DATA_ICON)
+                stop_sample(static_cast<SAMPLE*>(entries[i].dat));
+    }
+    DATAFILE entries[8] = {};
+    Marvane::DataFile file{entries};
+};
+
+TEST_F(Emu_Menu_Test, EachMoveSoundsTheEntryOfTheDataFileMadeForIt)
+{
+    // The sound plays into a file in the scratch directory.
+    sound_test::capture_sound_into(dir);
+    remove_sound();
+    ASSERT_EQ(install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr), 0);
+    Data_File data;
+    write_emulator("First", 5);
+    write_emulator("Second", 5);
+    build("", "First Second", &data.file);
+    start_browsing();
+    auto sounds = [&](int scancode) {
+        data.stop_all();
+        driver->tap(scancode);
+        return data.playing();
+    };
+    std::vector<std::set<int>> heard;
+    for (int scancode : {int(KEY_DOWN), vx_key_to_allegro_key(100), vx_key_to_allegro_key(98)}) {
+        heard.push_back(sounds(scancode));
+        EXPECT_TRUE(run_until_state(2));
+        settle();
+    }
+    heard.push_back(sounds(KEY_1));
+    EXPECT_TRUE(run_until_state(8));
+    build("", "First Second", &data.file);
+    start_browsing();
+    heard.push_back(sounds(KEY_ESC));
+    EXPECT_TRUE(run_until_state(8));
+    remove_sound();
+    // The selection, next and previous emulator (one sound), the game, quit.
+    EXPECT_EQ(heard, (std::vector<std::set<int>>{{4}, {0}, {0}, {6}, {3}}));
+    EXPECT_EQ(recorder.chosen, std::vector<std::string>{"First:g001"});
     EXPECT_EQ(recorder.quits, 1);
 }
 
