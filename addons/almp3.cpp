@@ -176,8 +176,9 @@ struct ALMP3_MP3STREAM {
 
   int vol = 255, pan = 127, speed = 1000;
   bool playing = false;
-  // After the last sample: silent buffers handed over so far; the song has
-  // been heard to its end once Allegro asks past the first of them.
+  // After the last sample of the song, or of a sample rate: silent buffers
+  // handed over so far. What the stream held has been heard once Allegro
+  // asks past the first of them; only then may it stop.
   int tail_buffers = -1;
   int position = 0;
 
@@ -305,11 +306,20 @@ int almp3_poll_mp3stream(ALMP3_MP3STREAM *mp3) {
   }
   if (mp3->tail_buffers >= 0) {
     // Allegro asks again: the buffer before is playing out.
-    if (++mp3->tail_buffers >= 2) {
+    if (++mp3->tail_buffers < 2) {
+      mp3->hand_over();
+      return ALMP3_POLL_OK;
+    }
+    mp3->tail_buffers = -1;
+    if (dec.done()) {
       mp3->finish();
       return ALMP3_POLL_JUST_FINISHED;
     }
-    mp3->hand_over();
+    // The old rate has played out; the new one needs a stream of its own.
+    if (!mp3->open_audio()) {
+      mp3->finish();
+      return ALMP3_POLL_INTERNAL_ERROR;
+    }
     return ALMP3_POLL_OK;
   }
   std::size_t frames = 0;
@@ -332,14 +342,8 @@ int almp3_poll_mp3stream(ALMP3_MP3STREAM *mp3) {
       break; // room left: fill on at the next poll
     mp3->position = static_cast<int>(std::min(dec.consumed_bytes(), static_cast<long>(INT_MAX)));
     mp3->hand_over();
-    if (dec.done()) {
+    if (dec.done() || new_rate)
       mp3->tail_buffers = 0;
-    } else if (new_rate && !mp3->open_audio()) {
-      // Samples of the old rate went out on the old stream's last buffer;
-      // the new rate needs a stream of its own.
-      mp3->finish();
-      return ALMP3_POLL_INTERNAL_ERROR;
-    }
     break;
   }
   }

@@ -7,8 +7,9 @@
 // into the Allegro audio stream; it never waits for Allegro or for data.
 //
 // Output is unsigned 16-bit stereo at the file's own sample rate; a change of
-// rate in the middle of a stream gets a new Allegro stream. Junk, ID3 tags and
-// corrupt frames are skipped by resynchronising on the next frame.
+// rate in the middle of a stream gets a new Allegro stream once the old one has
+// played out. Junk, ID3 tags and corrupt frames are skipped by resynchronising
+// on the next frame.
 #ifndef MARVO_ADDONS_ALMP3_H
 #define MARVO_ADDONS_ALMP3_H
 

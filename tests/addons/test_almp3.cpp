@@ -126,6 +126,16 @@ protected:
     ASSERT_GE(bytes(), target) << "the device stopped taking sound";
   }
 
+  // Seconds of the capture in which something is heard, in 10 ms steps.
+  double heard_seconds() const {
+    const std::vector<double> left = left_channel(raw);
+    const std::size_t step = static_cast<std::size_t>(get_mixer_frequency()) / 100;
+    int heard = 0;
+    for (std::size_t i = 0; i + step <= left.size(); i += step)
+      heard += peak({left.begin() + static_cast<long>(i), left.begin() + static_cast<long>(i + step)}) > AUDIBLE_PEAK;
+    return heard / 100.0;
+  }
+
   std::string dir, raw;
 };
 
@@ -294,6 +304,17 @@ TEST_F(Stream_Test, NothingPlayedIsNotHeard) {
   let_the_capture_catch_up();
   EXPECT_GE(left_channel(raw).size(), static_cast<std::size_t>(get_mixer_frequency()) / 4);
   EXPECT_LT(peak(left_channel(raw)), AUDIBLE_PEAK);
+}
+
+// Where the rate changes, what the old output stream still holds plays out
+// before the new stream starts: two seconds of tone are heard as two.
+TEST_F(Stream_Test, ARateChangeLosesNoSound) {
+  auto a = read_bytes(fixture("rate22050.mp3"));
+  const auto b = read_bytes(fixture("rate44100.mp3"));
+  a.insert(a.end(), b.begin(), b.end());
+  ASSERT_TRUE(play_stream(a, 30).finished);
+  let_the_capture_catch_up();
+  EXPECT_NEAR(heard_seconds(), 2.0, 0.1);
 }
 
 TEST_F(Stream_Test, EmptyLastChunkFinishesAtOnceAndNullIsHarmless) {
