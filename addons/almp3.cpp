@@ -20,11 +20,137 @@ bool library_ready() {
   return ready;
 }
 
+// Finding the first frame. PCM and other data hold false frame headers now
+// and then, so a start counts only when FRAMES_TO_AGREE headers in a row
+// agree, each where the frame before it ends. A file that ends (or reaches
+// its ID3v1 tag) after fewer frames counts too.
+constexpr int FRAMES_TO_AGREE = 4;
+// How far past the tags junk may reach before the first frame. With the
+// longest frames the run still ends within the player's first chunk, so
+// data that is no MPEG audio is refused when the stream is made.
+constexpr std::size_t JUNK_LIMIT = 16384;
+// Free-format frames say nothing of their length: a later header tells, no
+// farther away than the longest frame the decoder takes.
+constexpr std::size_t MAX_FREE_FRAME = 3456;
+constexpr int FREE_CANDIDATES = 4;
+constexpr std::size_t ID3V2_HEADER = 10;
+
+struct Frame_Header {
+  unsigned version = 0; // header bits: 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+  unsigned layer = 0;   // header bits: 3 layer I, 2 layer II, 1 layer III
+  unsigned rate = 0;    // sample-rate bits
+  bool mono = false;
+  bool padded = false;
+  std::size_t length = 0; // whole frame in bytes; 0 for free format
+
+  bool agrees_with(const Frame_Header &o) const {
+    return version == o.version && layer == o.layer && rate == o.rate && mono == o.mono &&
+           (length == 0) == (o.length == 0);
+  }
+  // Padding adds one slot: four bytes in layer I, one otherwise.
+  std::size_t padding() const { return padded ? (layer == 3 ? 4 : 1) : 0; }
+};
+
+bool parse_frame_header(const unsigned char *h, Frame_Header &f) {
+  if (h[0] != 0xff || (h[1] & 0xe0) != 0xe0)
+    return false;
+  f.version = (h[1] >> 3) & 3;
+  f.layer = (h[1] >> 1) & 3;
+  const unsigned bitrate = h[2] >> 4;
+  f.rate = (h[2] >> 2) & 3;
+  f.padded = (h[2] >> 1) & 1;
+  f.mono = (h[3] >> 6) == 3;
+  if (f.version == 1 || f.layer == 0 || bitrate == 15 || f.rate == 3 || (h[3] & 3) == 2)
+    return false;
+  static constexpr unsigned short KBPS[2][3][15] = {
+      {{0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},      // MPEG-1 layer II
+       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},       // layer III
+       {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}},  // layer I
+      {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},           // MPEG-2/2.5 layer II
+       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},           // layer III
+       {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256}}};    // layer I
+  static constexpr unsigned long RATES[3] = {44100, 48000, 32000};
+  const bool mpeg1 = f.version == 3;
+  const unsigned long hz = RATES[f.rate] >> (mpeg1 ? 0 : f.version == 2 ? 1 : 2);
+  const unsigned long bps = 1000UL * KBPS[mpeg1 ? 0 : 1][f.layer == 3 ? 2 : f.layer == 2 ? 0 : 1][bitrate];
+  if (bps == 0)
+    f.length = 0;
+  else if (f.layer == 3)
+    f.length = 4 * (12 * bps / hz) + f.padding();
+  else
+    f.length = (f.layer == 1 && !mpeg1 ? 72 : 144) * bps / hz + f.padding();
+  return true;
+}
+
+enum class Run { FOUND, BROKEN, NEED_MORE };
+
+// Whether frames agreeing with first follow one another from p in d[0, n);
+// free_length is the length of free-format frames without their padding.
+// complete says that no more bytes follow.
+Run frames_follow(const unsigned char *d, std::size_t n, std::size_t p, bool complete, const Frame_Header &first,
+                  std::size_t free_length) {
+  Frame_Header frame = first;
+  for (int frames = 1;; ++frames) {
+    const std::size_t end = p + (frame.length ? frame.length : free_length + frame.padding());
+    if (frames == FRAMES_TO_AGREE)
+      return Run::FOUND;
+    if (end + 4 > n) {
+      if (!complete)
+        return Run::NEED_MORE;
+      const bool tag = end + 3 <= n && std::memcmp(d + end, "TAG", 3) == 0;
+      return end == n || tag ? Run::FOUND : Run::BROKEN;
+    }
+    if (!parse_frame_header(d + end, frame) || !frame.agrees_with(first))
+      return Run::BROKEN;
+    p = end;
+  }
+}
+
+// Whether a run of agreeing frames starts at p in d[0, n).
+Run frame_run_at(const unsigned char *d, std::size_t n, std::size_t p, bool complete) {
+  if (n - p < 4)
+    return complete ? Run::BROKEN : Run::NEED_MORE;
+  Frame_Header first;
+  if (!parse_frame_header(d + p, first))
+    return Run::BROKEN;
+  if (first.length != 0)
+    return frames_follow(d, n, p, complete, first, 0);
+  // Free format: the frame may end at any later header that agrees; the
+  // first few such headers are tried.
+  bool wait = false;
+  int candidates = 0;
+  std::size_t q = p + 4;
+  for (; q + 4 <= n && q - p <= MAX_FREE_FRAME && candidates < FREE_CANDIDATES; ++q) {
+    Frame_Header next;
+    if (d[q] != 0xff || d[q + 1] != d[p + 1] || !parse_frame_header(d + q, next) || !next.agrees_with(first))
+      continue;
+    ++candidates;
+    const Run run = frames_follow(d, n, p, complete, first, q - p - first.padding());
+    if (run == Run::FOUND)
+      return run;
+    wait |= run == Run::NEED_MORE;
+  }
+  wait |= !complete && q + 4 > n && q - p <= MAX_FREE_FRAME && candidates < FREE_CANDIDATES;
+  return wait ? Run::NEED_MORE : Run::BROKEN;
+}
+
+// Length of the ID3v2 tag at d (header, body and footer), or 0 for none.
+std::size_t id3v2_length(const unsigned char *d) {
+  if (std::memcmp(d, "ID3", 3) != 0 || d[3] == 0xff || d[4] == 0xff || (d[6] | d[7] | d[8] | d[9]) & 0x80)
+    return 0;
+  const std::size_t body = (std::size_t{d[6]} << 21) | (std::size_t{d[7]} << 14) | (std::size_t{d[8]} << 7) | d[9];
+  return ID3V2_HEADER + body + ((d[5] & 0x10) ? ID3V2_HEADER : 0);
+}
+
+bool is_riff_wave(const unsigned char *d) {
+  return std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "WAVE", 4) == 0;
+}
+
 } // namespace
 
 Mp3_Feed_Decoder::Mp3_Feed_Decoder()
-    : handle(nullptr), sample_rate(0), fed_bytes(0), last_fed(false), rate_changed(false), corrupt(false),
-      finished(false) {
+    : handle(nullptr), sync(SEARCHING), search_pos(0), tag_left(0), sample_rate(0), fed_bytes(0), last_fed(false),
+      rate_changed(false), corrupt(false), finished(false) {
   if (!library_ready())
     return;
   int err = MPG123_OK;
@@ -56,13 +182,67 @@ Mp3_Feed_Decoder::~Mp3_Feed_Decoder() {
 void Mp3_Feed_Decoder::feed(const void *data, std::size_t len, bool last) {
   if (last_fed)
     return;
-  if (handle && len > 0 && mpg123_feed(handle, static_cast<const unsigned char *>(data), len) == MPG123_OK)
-    fed_bytes += static_cast<long>(len);
   last_fed = last;
+  const auto *bytes = static_cast<const unsigned char *>(data);
+  if (!handle || sync == NOT_MPEG)
+    return;
+  if (sync == FOUND) {
+    if (len > 0 && mpg123_feed(handle, bytes, len) == MPG123_OK)
+      fed_bytes += static_cast<long>(len);
+    return;
+  }
+  const std::size_t skipped = std::min(tag_left, len);
+  tag_left -= skipped;
+  fed_bytes += static_cast<long>(skipped);
+  held.insert(held.end(), bytes + skipped, bytes + len);
+  search_frames();
+}
+
+void Mp3_Feed_Decoder::search_frames() {
+  if (fed_bytes == 0 && search_pos == 0) {
+    if (held.size() < 12 && !last_fed)
+      return;
+    if (held.size() >= 12 && is_riff_wave(held.data())) {
+      sync = NOT_MPEG;
+      std::vector<unsigned char>().swap(held);
+      return;
+    }
+  }
+  for (std::size_t p = search_pos;; ++p) {
+    const unsigned char *d = held.data();
+    const std::size_t n = held.size();
+    search_pos = p;
+    if (p >= JUNK_LIMIT || (p >= n && last_fed)) {
+      sync = NOT_MPEG;
+      break;
+    }
+    if (n - p < ID3V2_HEADER && !last_fed)
+      return; // could be the start of a tag
+    if (const std::size_t tag = n - p >= ID3V2_HEADER ? id3v2_length(d + p) : 0) {
+      // Pass over the tag and look for frames after it afresh.
+      const std::size_t drop = std::min(p + tag, n);
+      tag_left = p + tag - drop;
+      fed_bytes += static_cast<long>(drop);
+      held.erase(held.begin(), held.begin() + static_cast<long>(drop));
+      p = static_cast<std::size_t>(-1);
+      continue;
+    }
+    const Run run = frame_run_at(d, n, p, last_fed);
+    if (run == Run::NEED_MORE)
+      return;
+    if (run == Run::FOUND) {
+      fed_bytes += static_cast<long>(p);
+      if (mpg123_feed(handle, d + p, n - p) == MPG123_OK)
+        fed_bytes += static_cast<long>(n - p);
+      sync = FOUND;
+      break;
+    }
+  }
+  std::vector<unsigned char>().swap(held);
 }
 
 bool Mp3_Feed_Decoder::find_format() {
-  if (!handle)
+  if (!handle || sync != FOUND)
     return false;
   if (sample_rate != 0)
     return true;
@@ -98,7 +278,7 @@ Mp3_Feed_Decoder::Result Mp3_Feed_Decoder::decode(std::uint16_t *out, std::size_
   if (finished)
     return FINISHED;
   if (sample_rate == 0 && !find_format())
-    return last_fed ? (finished = true, FINISHED) : NEED_MORE;
+    return last_fed || sync == NOT_MPEG ? (finished = true, FINISHED) : NEED_MORE;
   unsigned char *dst = reinterpret_cast<unsigned char *>(out);
   const std::size_t want = frames * BYTES_PER_FRAME;
   std::size_t got = 0;
@@ -237,11 +417,9 @@ ALMP3_MP3STREAM *almp3_create_mp3stream(void *first_data_buffer, int data_buffer
   if (data_buffer_len == 0)
     return mp3;
   // An ID3v2 tag (cover pictures) may fill the whole first chunk, with the
-  // first frame in the next one. Anything else must show a frame now.
+  // first frame in the next one; then the next chunk has to tell.
   if (!mp3->decoder.find_format()) {
-    const auto *bytes = static_cast<const unsigned char *>(first_data_buffer);
-    const bool tag = data_buffer_len >= 3 && bytes[0] == 'I' && bytes[1] == 'D' && bytes[2] == '3';
-    if (!tag || mp3->decoder.all_fed()) {
+    if (mp3->decoder.not_mpeg() || mp3->decoder.all_fed()) {
       delete mp3;
       return nullptr;
     }
@@ -285,7 +463,7 @@ int almp3_poll_mp3stream(ALMP3_MP3STREAM *mp3) {
   Mp3_Feed_Decoder &dec = mp3->decoder;
   if (!mp3->audio) {
     if (!dec.find_format()) {
-      if (dec.all_fed()) {
+      if (dec.all_fed() || dec.not_mpeg()) {
         mp3->finish();
         return ALMP3_POLL_JUST_FINISHED;
       }

@@ -8,13 +8,16 @@
 //
 // Output is unsigned 16-bit stereo at the file's own sample rate; a change of
 // rate in the middle of a stream gets a new Allegro stream once the old one has
-// played out. Junk, ID3 tags and corrupt frames are skipped by resynchronising
-// on the next frame.
+// played out. Data counts as MPEG audio only where several frame headers in a
+// row agree and each stands where the one before says its frame ends; junk and
+// ID3v2 tags before that are skipped, RIFF/WAVE data is refused. Corrupt
+// frames later on are skipped by resynchronising on the next frame.
 #ifndef MARVO_ADDONS_ALMP3_H
 #define MARVO_ADDONS_ALMP3_H
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct AUDIOSTREAM;
 struct mpg123_handle_struct;
@@ -50,6 +53,8 @@ public:
   // Hands MP3 bytes to the decoder; last marks the end of the data.
   void feed(const void *data, std::size_t len, bool last);
   bool all_fed() const { return last_fed; }
+  // True once the data fed so far has shown that it is no MPEG audio.
+  bool not_mpeg() const { return sync == NOT_MPEG; }
   // True once everything fed up to the last chunk has been decoded.
   bool done() const { return finished; }
   // Decodes until the sample rate is known. False when the data fed so far
@@ -68,9 +73,19 @@ public:
   bool take_corrupt_frame();
 
 private:
+  enum Sync { SEARCHING, FOUND, NOT_MPEG };
+  // Looks for the first run of agreeing frames in the bytes held back.
+  void search_frames();
+
   mpg123_handle_struct *handle;
+  // Until the first frames are found the data is held back here; only what
+  // starts at a real frame reaches the decoder.
+  Sync sync;
+  std::vector<unsigned char> held;
+  std::size_t search_pos;   // next candidate frame start in held
+  std::size_t tag_left;     // bytes of an ID3v2 tag still to be passed over
   long sample_rate;
-  long fed_bytes;
+  long fed_bytes; // passed to the decoder or passed over; not those held back
   bool last_fed;
   bool rate_changed;
   bool corrupt;

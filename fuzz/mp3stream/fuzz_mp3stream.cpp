@@ -3,6 +3,7 @@
 // fall everywhere.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "addons/almp3.h"
@@ -41,9 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
   }
   // The stream calls short of Allegro's output: creation, the chunk
-  // hand-over and the position.
+  // hand-over and the position. A WAV file is never taken for MP3.
   std::vector<std::uint8_t> first(data, data + (size < chunk ? size : chunk));
+  const bool wave = first.size() >= 12 && std::memcmp(first.data(), "RIFF", 4) == 0 &&
+                    std::memcmp(first.data() + 8, "WAVE", 4) == 0;
   if (ALMP3_MP3STREAM *s = almp3_create_mp3stream(first.data(), static_cast<int>(first.size()), size < chunk)) {
+    if (wave)
+      __builtin_trap();
     for (std::size_t o = first.size(); o < size;) {
       void *b = almp3_get_mp3stream_buffer(s);
       if (!b)

@@ -15,7 +15,9 @@
 #include <fstream>
 #include <iterator>
 #include <numbers>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sound_test {
@@ -32,6 +34,30 @@ inline std::vector<unsigned char> read_bytes(const std::string &path) {
 inline void write_bytes(const std::string &path, const std::vector<unsigned char> &data) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+// Quiet 16-bit stereo noise at 44100 Hz, such as a quiet recording holds:
+// MPEG decoders find false frame headers in it. A WAV file when wav is set.
+inline std::vector<unsigned char> quiet_noise_pcm(double seconds, bool wav) {
+  std::vector<unsigned char> out;
+  auto put = [&out](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+      out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+  };
+  const auto samples = static_cast<std::uint32_t>(seconds * 44100) * 2;
+  if (wav) {
+    out = {'R', 'I', 'F', 'F'};
+    put(36 + samples * 2, 4);
+    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    for (auto [v, bytes] : {std::pair{16u, 4}, {1u, 2}, {2u, 2}, {44100u, 4}, {44100u * 4, 4}, {4u, 2}, {16u, 2}})
+      put(v, bytes);
+    out.insert(out.end(), {'d', 'a', 't', 'a'});
+    put(samples * 2, 4);
+  }
+  std::mt19937 rng(1);
+  for (std::uint32_t i = 0; i < samples; ++i)
+    put(static_cast<std::uint32_t>(static_cast<int>(rng() % 2001) - 1000), 2);
+  return out;
 }
 
 inline std::string make_scratch_dir() {

@@ -104,6 +104,15 @@ Stream_Run play_stream(const std::vector<unsigned char> &data, double max_second
   return run;
 }
 
+// Whether a stream is made of the first chunk of data, as the player makes it.
+bool stream_accepts(const std::vector<unsigned char> &data) {
+  std::vector<unsigned char> first(data.begin(), data.begin() + static_cast<long>(std::min(CHUNK, data.size())));
+  ALMP3_MP3STREAM *s =
+      almp3_create_mp3stream(first.data(), static_cast<int>(first.size()), first.size() < CHUNK ? -1 : 0);
+  almp3_destroy_mp3stream(s);
+  return s != nullptr;
+}
+
 class Stream_Test : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -232,12 +241,62 @@ TEST(Almp3_Create, RefusesDataWithoutAFrame) {
   EXPECT_EQ(almp3_create_mp3stream(text.data(), 1000, -1), nullptr);
   EXPECT_EQ(almp3_create_mp3stream(text.data(), 0, 0), nullptr);
   EXPECT_EQ(almp3_create_mp3stream(nullptr, 100, 0), nullptr);
+  // PCM holds false frame headers now and then: a WAV file is known by its
+  // header, bare PCM by headers that do not follow one another.
+  for (bool wav : {true, false}) {
+    const auto pcm = quiet_noise_pcm(2, wav);
+    EXPECT_FALSE(stream_accepts(pcm)) << (wav ? "WAV" : "bare PCM");
+    EXPECT_TRUE(decode_all(pcm).pcm.empty()) << (wav ? "WAV" : "bare PCM");
+  }
   // A tag that fills the whole first chunk may be followed by frames.
   auto tagged = read_bytes(fixture("bigtag.mp3"));
   ALMP3_MP3STREAM *s = almp3_create_mp3stream(tagged.data(), static_cast<int>(CHUNK), 0);
   ASSERT_NE(s, nullptr);
   EXPECT_NE(almp3_get_mp3stream_buffer(s), nullptr);
   almp3_destroy_mp3stream(s);
+}
+
+// Real files still play: a large cover picture in the tag, junk before the
+// first frame, variable and free-format bit rates, and a start in the middle
+// of a file as a restored position gives.
+TEST(Almp3_Create, AcceptsRealFilesBehindTagsAndJunk) {
+  std::mt19937 rng(3);
+  auto random_bytes = [&](std::size_t n) {
+    std::vector<unsigned char> out(n);
+    for (auto &c : out)
+      c = static_cast<unsigned char>(rng());
+    return out;
+  };
+  const auto tone = read_bytes(fixture("tone440.mp3"));
+  const std::size_t picture = 300000;
+  std::vector<unsigned char> tagged = {'I', 'D', '3', 3, 0, 0};
+  for (int shift : {21, 14, 7, 0})
+    tagged.push_back(static_cast<unsigned char>((picture >> shift) & 0x7f));
+  const auto body = random_bytes(picture);
+  tagged.insert(tagged.end(), body.begin(), body.end());
+  tagged.insert(tagged.end(), tone.begin(), tone.end());
+
+  auto junk = random_bytes(4000);
+  junk.insert(junk.end(), tone.begin(), tone.end());
+
+  const auto long_file = read_bytes(fixture("long.mp3"));
+  const std::vector<unsigned char> middle(long_file.begin() + 12345, long_file.end());
+
+  const struct {
+    const char *what;
+    std::vector<unsigned char> data;
+    double seconds;
+  } rows[] = {{"cover picture", tagged, 1.0},
+              {"junk first", junk, 1.0},
+              {"VBR MPEG-2", read_bytes(fixture("vbr.mp3")), 2.0},
+              {"free format", read_bytes(fixture("free.mp3")), 1.0},
+              {"from the middle", middle, 8.0 * static_cast<double>(middle.size()) / static_cast<double>(long_file.size())}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_TRUE(stream_accepts(row.data));
+    const Decoded d = decode_all(row.data);
+    EXPECT_NEAR(static_cast<double>(d.pcm.size() / 2) / static_cast<double>(d.rate), row.seconds, 0.1);
+  }
 }
 
 TEST_F(Stream_Test, PlaysToTheEndCountingEveryByteOnce) {

@@ -188,26 +188,28 @@ TEST_F(Player_Test, VolumeScalesToAllegrosRangeTruncating) {
   player.poll();
 }
 
-// Directories, empty files, garbage and a file that shrinks while it plays:
+// Directories, empty files, garbage, sound that is not MPEG audio (a WAV
+// file and bare PCM under MP3 names) and a file that shrinks while it plays:
 // each is passed over and the music goes on with the next entry.
 TEST_F(Player_Test, BadEntriesNeverStopTheMusic) {
   std::filesystem::create_directory("adir.mp3");
   { std::ofstream("empty.mp3"); }
   { std::ofstream("text.mp3") << std::string(50000, 'x'); }
+  sound_test::write_bytes("wave.mp3", sound_test::quiet_noise_pcm(2, true));
+  sound_test::write_bytes("pcm.mp3", sound_test::quiet_noise_pcm(2, false));
   std::filesystem::copy_file("long.mp3", "shrinking.mp3");
-  player.set_playlist({"adir.mp3", "empty.mp3", "text.mp3", "shrinking.mp3", "low.mp3"});
+  player.set_playlist({"adir.mp3", "empty.mp3", "text.mp3", "wave.mp3", "pcm.mp3", "shrinking.mp3", "low.mp3"});
   player.resume();
-  EXPECT_EQ(player.get_current_mp3_index(), 3u);
-  EXPECT_EQ(open_warnings("adir.mp3"), 1);
-  EXPECT_EQ(open_warnings("empty.mp3"), 1);
-  EXPECT_EQ(open_warnings("text.mp3"), 1);
+  EXPECT_EQ(player.get_current_mp3_index(), 5u);
+  for (const char *bad : {"adir.mp3", "empty.mp3", "text.mp3", "wave.mp3", "pcm.mp3"})
+    EXPECT_EQ(open_warnings(bad), 1) << bad;
   ASSERT_TRUE(within(10, [&] {
     player.poll();
     return player.get_current_position() > 0;
   }));
   std::filesystem::resize_file("shrinking.mp3", 40000);
-  EXPECT_EQ(next_index(), 4);
-  EXPECT_EQ(next_index(), 3) << "the bad entries are tried again and passed over";
+  EXPECT_EQ(next_index(), 6);
+  EXPECT_EQ(next_index(), 5) << "the bad entries are tried again and passed over";
 }
 
 // Without a sound card Allegro's silent driver never asks for samples: the
