@@ -328,11 +328,12 @@ void TMain::Button2Click() { choose_folder("Select MAME SNAP Directory", Txt_SNA
 void TMain::Button4Click() { choose_folder("Select Output Directory", TXT_OUTPUT); }
 
 void TMain::choose_file(const char* pattern, const char* title, const char* filter,
-                        Fl_Input* field)
+                        int first_filter, Fl_Input* field)
 {
     CommonDialog1.type(Fl_Native_File_Chooser::BROWSE_FILE);
     CommonDialog1.title(title);
     CommonDialog1.filter(filter);
+    CommonDialog1.filter_value(first_filter);
     CommonDialog1.preset_file(pattern);
     std::string name = pattern;
     if (CommonDialog1.show() == 0 && CommonDialog1.filename() != nullptr &&
@@ -342,14 +343,17 @@ void TMain::choose_file(const char* pattern, const char* title, const char* filt
         field->value(name.c_str());
 }
 
+// The choosers show a filter as its name followed by its pattern in
+// brackets; the blank ending each name gives "EXE Files (*.exe)".
 void TMain::Button3Click()
 {
-    choose_file("*.exe", "Select MAME.EXE", "EXE Files\t*.exe", Txt_Mame);
+    // MAME has no extension here: every file is shown first.
+    choose_file("*.exe", "Select MAME.EXE", "EXE Files \t*.exe\nAll Files \t*", 1, Txt_Mame);
 }
 
 void TMain::Button5Click()
 {
-    choose_file("*.ini", "Select Catver.ini", "INI Files\t*.ini", Txt_Cat);
+    choose_file("*.ini", "Select Catver.ini", "INI Files \t*.ini", 0, Txt_Cat);
 }
 
 Fl_Input* TMain::field(Marvane::Run_Text which) const

@@ -144,7 +144,9 @@ private:
     Fl_Input* field(Marvane::Run_Text field) const;
     Fl_Check_Button* option(Marvane::Run_Option option) const;
     void choose_folder(const char* title, Fl_Input* field);
-    void choose_file(const char* pattern, const char* title, const char* filter, Fl_Input* field);
+    // `filter` holds name-tab-pattern entries, one a line; `first_filter` is the one shown first.
+    void choose_file(const char* pattern, const char* title, const char* filter, int first_filter,
+                     Fl_Input* field);
 
     std::string settings_file_;
     std::vector<Fl_Widget*> option_controls_;  // what a run disables in Frame1

@@ -2,6 +2,7 @@
 // settings on entering and leaving, Enter for About, and runs from Go.
 
 #include <FL/Fl.H>
+#include <FL/Fl_Choice.H>
 
 #include <cstring>
 #include <functional>
@@ -59,7 +60,13 @@ void press(int key, const char* text)
 // once per process, so the server lives as long as the program's tests.
 class Own_Display : public ::testing::Environment {
 public:
-    void SetUp() override { ASSERT_NO_FATAL_FAILURE(start_own_display(xvfb_)); }
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(start_own_display(xvfb_));
+        // FLTK's own file chooser, whose filter list a test can read; FLTK
+        // settles on a chooser when the program makes its first one.
+        Fl::option(Fl::OPTION_FNFC_USES_GTK, false);
+    }
     void TearDown() override
     {
         if (fl_display != nullptr)
@@ -380,6 +387,71 @@ TEST_F(Window_Test, EnterOpensTheAboutBoxAndCloseClosesIt)
     EXPECT_EQ(About->Button1->h(), 25);
     EXPECT_EQ(About->Label2->y(), 80);
     EXPECT_EQ(About->Label2->labelcolor(), FL_BLUE);
+}
+
+TEST_F(Window_Test, FileChoosersOfferTheirFiltersAndClosingOneChangesNothing)
+{
+    Test_Main& w = open();
+    w.Txt_Mame->value("/keep/mame");
+    w.Txt_Cat->value("/keep/catver.ini");
+    struct Seen {
+        const char* title = nullptr;
+        Names filters;
+        std::string chosen;
+    } seen;
+    const auto look_and_close = [](void* data) {
+        Seen& s = *static_cast<Seen*>(data);
+        for (Fl_Window* window = Fl::first_window(); window != nullptr; window = Fl::next_window(window)) {
+            if (window->label() == nullptr || std::strcmp(window->label(), s.title) != 0)
+                continue;
+            std::function<void(Fl_Group*)> walk = [&](Fl_Group* group) {
+                for (int i = 0; i < group->children(); ++i) {
+                    Fl_Widget* child = group->child(i);
+                    auto* show = dynamic_cast<Fl_Choice*>(child);
+                    if (show != nullptr && show->label() != nullptr &&
+                        std::strcmp(show->label(), "Show:") == 0) {
+                        for (int item = 0; item < show->size() && show->text(item) != nullptr; ++item)
+                            s.filters.push_back(show->text(item));
+                        s.chosen = show->text() != nullptr ? show->text() : "";
+                    }
+                    if (child->as_group() != nullptr)
+                        walk(child->as_group());
+                }
+            };
+            walk(window);
+            window->do_callback();  // the close box
+            return;
+        }
+    };
+    struct Chooser {
+        Fl_Button* button;
+        const char* title;
+        Names filters;  // FLTK's chooser adds its own custom filter behind them
+        const char* chosen;
+        int given;  // the filters the desktop's chooser gets
+        const Fl_Input* field;
+        const char* kept;
+    };
+    // MAME has no extension here, so every file is offered first.
+    const Chooser choosers[] = {
+        {w.Button3, "Select MAME.EXE", {"EXE Files (*.exe)", "All Files (*)"}, "All Files (*)", 2,
+         w.Txt_Mame, "/keep/mame"},
+        {w.Button5, "Select Catver.ini", {"INI Files (*.ini)", "All Files (*)"}, "INI Files (*.ini)", 1,
+         w.Txt_Cat, "/keep/catver.ini"},
+    };
+    for (const Chooser& c : choosers) {
+        SCOPED_TRACE(c.title);
+        seen = Seen{};
+        seen.title = c.title;
+        Fl::add_timeout(0.0, look_and_close, &seen);
+        c.button->do_callback();
+        Fl::remove_timeout(look_and_close, &seen);
+        ASSERT_GE(seen.filters.size(), c.filters.size());
+        EXPECT_EQ(Names(seen.filters.begin(), seen.filters.begin() + c.filters.size()), c.filters);
+        EXPECT_EQ(seen.chosen, c.chosen);
+        EXPECT_EQ(w.CommonDialog1.filters(), c.given);
+        EXPECT_STREQ(c.field->value(), c.kept);
+    }
 }
 
 TEST_F(Window_Test, GoRunsWithTheOptionsLockedAndReportsCompletion)
