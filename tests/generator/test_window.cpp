@@ -15,6 +15,7 @@
 #include "run_fixture.h"
 
 // Xlib last: its macros would otherwise clash with the test framework.
+#include <FL/fl_draw.H>
 #include <FL/x.H>
 // X11 calls its mouse buttons Button1 to Button5; the windows' buttons keep theirs.
 #undef Button1
@@ -220,6 +221,32 @@ TEST_F(Window_Test, ControlsStandWhereTheyBelongInTheirStartState)
         EXPECT_STREQ(l.widget->label(), l.text);
         EXPECT_EQ(l.widget->labelfont(), l.bold ? FL_HELVETICA_BOLD : FL_HELVETICA);
         EXPECT_EQ(l.widget->parent() == w.Frame1, l.y >= 64);
+    }
+    // Each label's text, wrapped at the label's width in its own font, fits
+    // its box, and no box runs into another label or a field.
+    const auto overlap = [](const Fl_Widget* a, const Fl_Widget* b) {
+        return a->x() < b->x() + b->w() && b->x() < a->x() + a->w() && a->y() < b->y() + b->h() &&
+               b->y() < a->y() + a->h();
+    };
+    const Fl_Widget* const fields[] = {w.Txt_ROMPath, w.Button1, w.Txt_SNAPPath, w.Button2,
+                                       w.Txt_Mame, w.Button3, w.Txt_Cat, w.Button5, w.Txt_Games,
+                                       w.TXT_OUTPUT, w.Button4, w.lbl_prog};
+    for (const Label& l : labels) {
+        SCOPED_TRACE(l.text);
+        if (!l.widget->visible())
+            continue;
+        fl_font(l.widget->labelfont(), l.widget->labelsize());
+        int width = (l.widget->align() & FL_ALIGN_WRAP) ? l.widget->w() : 0;
+        int height = 0;
+        fl_measure(l.text, width, height, 0);
+        EXPECT_LE(width, l.widget->w());
+        EXPECT_LE(height, l.widget->h());
+        for (const Label& other : labels)
+            if (other.widget != l.widget && other.widget->visible()) {
+                EXPECT_FALSE(overlap(l.widget, other.widget)) << other.text;
+            }
+        for (const Fl_Widget* field : fields)
+            EXPECT_FALSE(overlap(l.widget, field)) << field->x() << "," << field->y();
     }
     EXPECT_EQ(w.Label1->labelcolor(), FL_WHITE);
     EXPECT_EQ(w.Label2->labelcolor(), FL_WHITE);
