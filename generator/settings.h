@@ -36,14 +36,17 @@ Generator_Settings default_settings();
 // Reads the thirteen keys of section CONFIG (section and key names match
 // ignoring case; the first line of a key counts). An absent key, or a
 // boolean whose value is no whole number, keeps its default; a value ends at
-// its first NUL byte. A missing or unreadable file gives the defaults.
+// its first NUL byte, and one pair of double quotes around it is taken off.
+// A missing or unreadable file gives the defaults.
 Generator_Settings read_settings(const std::string& path);
 
 // Writes the twelve saved keys (all but Buttons) in order into section
-// CONFIG, booleans as "1" and "0", keeping every other line of the file.
-// The file is replaced through a temporary file beside it, so a failure
-// leaves the old one whole. False when the file cannot be written, or when
-// it exists but cannot be read (its other lines would be lost).
+// CONFIG, booleans as "1" and "0", keeping every other line of the file; a
+// value that reading would trim or unquote is written in quotes. The file is
+// replaced through a temporary file beside it, so a failure leaves the old
+// one whole. False when the file cannot be written, when its owner made it
+// read-only (no write permission bit), or when it exists but cannot be read
+// (its other lines would be lost).
 bool write_settings(const std::string& path, const Generator_Settings& settings);
 
 // Directory of the running executable, without a trailing separator; the
