@@ -219,18 +219,9 @@ TEST_F(Settings_File, AFileThatCannotBeWrittenIsLeftWhole)
     EXPECT_TRUE(fs::is_directory(ini));
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
     fs::remove(ini);
-    // A file its owner made read-only stays as it is, also for root.
-    write_file(ini, "[CONFIG]\nVerify=1\n");
-    for (const fs::perms read_only : {fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
-                                      fs::perms::owner_read}) {
-        fs::permissions(ini, read_only);
-        EXPECT_FALSE(write_settings(ini.string(), Marvane::default_settings()));
-        EXPECT_EQ(read_file(ini), "[CONFIG]\nVerify=1\n");
-        EXPECT_EQ(fs::status(ini).permissions(), read_only);
-        EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
-    }
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind root";
+    write_file(ini, "[CONFIG]\nVerify=1\n");
     // A folder we may not write to: no temporary file, no change.
     fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
     fs::permissions(root, fs::perms::owner_read | fs::perms::owner_exec);
@@ -243,6 +234,19 @@ TEST_F(Settings_File, AFileThatCannotBeWrittenIsLeftWhole)
     EXPECT_FALSE(write_settings(ini.string(), Marvane::default_settings()));
     fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(read_file(ini), "[CONFIG]\nVerify=1\n");
+}
+
+TEST_F(Settings_File, AFileItsOwnerMadeReadOnlyIsLeftWholeEvenForRoot)
+{
+    write_file(ini, "[CONFIG]\nVerify=1\n");
+    for (const fs::perms read_only : {fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+                                      fs::perms::owner_read}) {
+        fs::permissions(ini, read_only);
+        EXPECT_FALSE(write_settings(ini.string(), Marvane::default_settings()));
+        EXPECT_EQ(read_file(ini), "[CONFIG]\nVerify=1\n");
+        EXPECT_EQ(fs::status(ini).permissions(), read_only);
+        EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
+    }
 }
 
 TEST_F(Settings_File, DamagedFilesGiveWhatCanBeReadAndDefaultsForTheRest)
