@@ -34,8 +34,9 @@ std::string front_end_text(const std::string& description);
 bool verify_says_good(const std::string& line, const std::string& game);
 
 // Whether a category can name files of the output directory: not empty, no
-// separator, no NUL byte, not "." or "..", and short enough for its longest
-// file name. Other categories still sort games but get no files.
+// separator, no NUL byte, not "." or "..", not "mame" in any letter case (the
+// all-games files bear that name), and short enough for its longest file
+// name. Other categories still sort games but get no files.
 bool usable_category_file_name(const std::string& category);
 
 // Reads the button count of every game block of MAME's information list into
