@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -212,6 +213,20 @@ Engine::Engine()
 {
     std::srand(static_cast<unsigned int>(std::time(nullptr)));
     log_os_type();
+
+    // install_allegro() leaves no system driver when it could not start one,
+    // typically because the X display could not be opened; every install_*
+    // call below, and the text mode a caller sets when it gives up, would
+    // then dereference it. Allegro's driverless system takes its place so
+    // that the start can be refused cleanly.
+    if (!system_driver) {
+        std::string reason = "Could not initialize Allegro: no system driver started";
+        if (allegro_error[0]) {
+            reason += std::string(" (") + allegro_error + ")";
+        }
+        install_allegro(SYSTEM_NONE, &errno, atexit);
+        throw InitError(reason);
+    }
 
     log_info("Installing joystick");
     if (install_joystick(JOY_TYPE_AUTODETECT) != 0) {
