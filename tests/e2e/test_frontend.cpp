@@ -520,11 +520,12 @@ void write_data_file(const Cabinet& cabinet, int entries)
 
 // Starts the front-end and expects it to refuse with exit code 3 and the
 // given error in its log.
-void expect_start_refused(const Cabinet& cabinet, const std::string& error)
+void expect_start_refused(const Cabinet& cabinet, const std::string& error,
+                          const std::map<std::string, std::string>& env = {})
 {
     Process process;
     std::filesystem::remove(cabinet.dir / "output.txt");
-    ASSERT_TRUE(cabinet.start(process));
+    ASSERT_TRUE(cabinet.start(process, {"0x6D61", "0x766F"}, env));
     EXPECT_EQ(process.wait(30), 3);
     EXPECT_NE(cabinet.log().find("[Err ] " + error), std::string::npos) << cabinet.log();
     // The starter's console tells why too.
@@ -546,6 +547,17 @@ TEST(Frontend_Startup, DataFileWithTooFewOrWrongEntriesStopsTheStart)
     expect_start_refused(cabinet, "Error loading marvo.dat");
     std::filesystem::remove(cabinet.dir / "marvo.dat");
     expect_start_refused(cabinet, "Error loading marvo.dat");
+}
+
+TEST(Frontend_Startup, ADisplayThatCannotBeOpenedStopsTheStart)
+{
+    // A display number no server listens on, as when the X server has gone
+    // or has no room for one more client.
+    int number = 4000;
+    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))
+        ++number;
+    expect_start_refused(Cabinet(), "Could not initialize Allegro: no system driver started",
+                         {{"DISPLAY", ":" + std::to_string(number)}});
 }
 
 TEST(Frontend_Startup, FontThatDoesNotLoadFallsBackToTheShippedFont)
