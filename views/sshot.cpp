@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
 #include "engine/keypress.h"
 #include "engine/timer.h"
@@ -17,10 +16,6 @@ void jpeg_progress_monitor(void* data, int, int)
     static_cast<GameEngine::Engine*>(data)->poll_background_task();
 }
 
-static unsigned be16(const unsigned char* p)
-{
-    return unsigned(p[0]) << 8 | p[1];
-}
 static uint32_t be32(const unsigned char* p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -59,36 +54,22 @@ bool picture_size_from_header(const unsigned char* h, size_t n, uint64_t* w, uin
         *ht = uint64_t(std::max(height, 0));
         return true;
     }
-    if (n >= 4 && h[0] == 0xFF && h[1] == 0xD8) {
-        // Walk the segments up to a start of frame.
-        size_t pos = 2;
-        while (pos + 4 <= n && h[pos] == 0xFF) {
-            const unsigned marker = h[pos + 1];
-            if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
-                if (pos + 9 > n)
-                    return false;
-                *ht = be16(&h[pos + 5]);
-                *w = be16(&h[pos + 7]);
-                return true;
-            }
-            pos += 2 + be16(&h[pos + 2]);
-        }
-    }
     return false;
 }
 
-// The library's loaders take any size a header declares, so the size is
-// peeked first and held to the limit that the JPEG loader keeps itself.
+// The library's PNG, BMP and PCX loaders take any size a header declares, so
+// the size is peeked first and held to the limit that the JPEG loader keeps
+// itself. Their sizes stand in the first 26 bytes.
 static bool too_large_to_load(const std::string& file)
 {
-    std::vector<unsigned char> head(65536);
+    unsigned char head[26];
     FILE* in = std::fopen(file.c_str(), "rb");
     if (!in)
         return false;
-    head.resize(std::fread(head.data(), 1, head.size(), in));
+    const size_t got = std::fread(head, 1, sizeof head, in);
     std::fclose(in);
     uint64_t w = 0, h = 0;
-    return picture_size_from_header(head.data(), head.size(), &w, &h) && w != 0 && h > MAX_PICTURE_PIXELS / w;
+    return picture_size_from_header(head, got, &w, &h) && w != 0 && h > MAX_PICTURE_PIXELS / w;
 }
 
 static void log_info(const char* message)

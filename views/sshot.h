@@ -36,9 +36,9 @@ public:
 // (the music) going during long decodes. data is the engine.
 void jpeg_progress_monitor(void* data, int rows_done, int image_height);
 
-// The picture size that the start of a PNG, BMP, PCX or JPEG file declares;
-// false when the bytes do not say. Pictures declaring more than 4096 x 4096
-// pixels are not loaded.
+// The picture size that the start of a PNG, BMP or PCX file declares; false
+// when the bytes do not say. Pictures declaring more than 4096 x 4096 pixels
+// are not loaded (the JPEG loader refuses them itself).
 bool picture_size_from_header(const unsigned char* data, std::size_t size, uint64_t* width, uint64_t* height);
 
 class Screen_Shot : public GameEngine::Drawable, public GameEngine::Updatable {
