@@ -472,10 +472,16 @@ TEST(Config_Write, AFileWithoutAnyWriteBitIsNeverReplaced) {
     EXPECT_EQ(entries_in(dir.path()), 1u);
     EXPECT_THAT(log.text(), HasSubstr("[Warn] Could not save " + (dir / "marvo.sta")));
 
-    // One write bit is enough: the owner may have meant it for the group.
-    ASSERT_EQ(::chmod((dir / "marvo.sta").c_str(), 0464), 0);
+    // A file its owner may write is replaced, keeping its mode.
+    ASSERT_EQ(::chmod((dir / "marvo.sta").c_str(), 0644), 0);
     set_value(dir / "marvo.sta", "Main", "keep", "3");
     EXPECT_EQ(read_file(dir / "marvo.sta"), "[Main]\nkeep = 3\n");
+    // A write bit for the group only: the owner may not write it, root may.
+    ASSERT_EQ(::chmod((dir / "marvo.sta").c_str(), 0464), 0);
+    set_value(dir / "marvo.sta", "Main", "keep", "4");
+    EXPECT_EQ(read_file(dir / "marvo.sta"), ::geteuid() == 0 ? "[Main]\nkeep = 4\n" : "[Main]\nkeep = 3\n");
+    ASSERT_EQ(::stat((dir / "marvo.sta").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0464u);
 }
 
 TEST(Config_Write, KeepsThePermissionsAndFollowsALink) {
