@@ -1,9 +1,6 @@
 #include "generator/Functions.h"
 
-#include <cerrno>
-#include <cstring>
-
-#include <unistd.h>
+#include <filesystem>
 
 #include "generator/pipeline.h"
 #include "generator/textfile.h"
@@ -60,15 +57,22 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
 {
     const std::string result_file = folder + host_separator + "vgame9.txt";
     delete_file(result_file);
-    if (::chdir(MameDirectory.c_str()) != 0)
-        throw Run_Error("Cannot change the current directory to \"" + MameDirectory +
-                        "\": " + std::strerror(errno));
+    if (!directory_exists(MameDirectory))
+        throw Run_Error("Cannot run MAME in its folder \"" + MameDirectory +
+                        "\": it is no folder.");
 
-    // The executable is started from the current directory, which the host
-    // shell only searches when told so.
-    const std::string command = shell_quote(std::string(".") + host_separator + MameExeName) +
-                                " -verifyroms " + game_word(game) + " -rp " +
-                                shell_quote(RomDirectory) + " > " + shell_quote(result_file);
+    // MAME looks for its own files in the current directory, so it runs in
+    // its folder; only the shell changes there, the relative paths of the
+    // window keep meaning the folder this program started in. The ROM path
+    // is made absolute for that reason, and the answer's file is opened
+    // before the change. The executable is started from the current
+    // directory, which the shell only searches when told so.
+    const std::string rom_directory = std::filesystem::absolute(RomDirectory).string();
+    const std::string command =
+        "{ cd " + shell_quote(MameDirectory) + " && exec " +
+        shell_quote(std::string(".") + host_separator + MameExeName) + " -verifyroms " +
+        game_word(game) + " -rp " + shell_quote(rom_directory) + "; } > " +
+        shell_quote(result_file);
     // A bad set ends MAME with a non-zero code: that is its answer, which
     // the verdict line gives.
     run_hidden(command);

@@ -632,6 +632,15 @@ private:
             return false;
         if (option(Run_Option::Chk_But) && !passes_buttons(name))
             return false;
+        if (option(Run_Option::Chk_FiltNames) && !passes_words(description))
+            return false;
+        if (option(Run_Option::Chk_ROMEXist) && !rom_present(name))
+            return false;
+        if (option(Run_Option::Chk_SNAPEXist) && !snapshot_present(name))
+            return false;
+        // Last: MAME's check starts a process per game, the others read
+        // only memory and folders, and the filters do not depend on each
+        // other, so MAME is asked only about the games still in.
         if (option(Run_Option::Chk_verify)) {
             host_.pump_messages();
             sleep_ms(5);
@@ -639,12 +648,6 @@ private:
             if (!VerifyGame(name, lists_->path(), host_))
                 return false;
         }
-        if (option(Run_Option::Chk_FiltNames) && !passes_words(description))
-            return false;
-        if (option(Run_Option::Chk_ROMEXist) && !rom_present(name))
-            return false;
-        if (option(Run_Option::Chk_SNAPEXist) && !snapshot_present(name))
-            return false;
         return true;
     }
 

@@ -9,7 +9,14 @@
 #                       had -listinfo; without it -listinfo is refused
 # fixture-verify.txt    one "NAME VERDICT [PARENT]" a line, VERDICT good, best
 #                       or bad; a listed machine missing here has no ROMs
+# fixture-delay.txt     seconds each call waits before it answers, as MAME
+#                       takes to start (0.065 on a quiet machine); no wait
+#                       without it
 here=$(dirname "$0")
+if [ -f "$here/fixture-delay.txt" ]; then
+    read -r delay < "$here/fixture-delay.txt"
+    sleep "$delay"
+fi
 {
     printf '%s|' "$(pwd)"
     for argument in "$@"; do printf '[%s]' "$argument"; done

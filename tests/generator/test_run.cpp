@@ -316,18 +316,28 @@ TEST_F(Generator_Run, RomAndSnapshotFilters)
 TEST_F(Generator_Run, VerificationAsksMameForEachGame)
 {
     set(Run_Option::Chk_verify);
+    set(Run_Option::Chk_ROMEXist);
     // A bad set's first line names a ROM with "NO GOOD DUMP KNOWN"; a set
     // whose best is a dump that needs redoing is as good as it gets; a clone
     // names its parent; galaga has no ROMs at all.
     write_file(mame / "fixture-verify.txt",
                "pacman bad puckman\npuckman good\nsf2 best\nmrdo good puckman\n");
+    for (const char* set : {"pacman.zip", "puckman.zip", "sf2.zip", "mrdo.zip"})
+        write_file(roms / set, "");
+    // Folders typed relative to where the program started, twice over.
+    fs::current_path(root);
+    host.fields = {{Run_Text::Txt_Mame, "mame/mame"}, {Run_Text::Txt_ROMPath, "roms"},
+                   {Run_Text::Txt_SNAPPath, "snap"}, {Run_Text::TXT_OUTPUT, "out"}};
     run();
-    ASSERT_EQ(host.messages, Names{completed});
+    run();
+    EXPECT_EQ(fs::current_path(), root);
+    ASSERT_EQ(host.messages, (Names{completed, completed}));
     EXPECT_EQ(output("mame.rom"), crlf({"puckman", "sf2", "mrdo"}));
+    // galaga, without a set in the ROM folder, is not asked about.
     const Names log = calls();
-    ASSERT_EQ(log.size(), 7u);
+    ASSERT_EQ(log.size(), 12u);
     EXPECT_EQ(log[2], mame.string() + "|[-verifyroms][pacman][-rp][" + roms.string() + "]");
-    EXPECT_EQ(log[6], mame.string() + "|[-verifyroms][mrdo][-rp][" + roms.string() + "]");
+    EXPECT_EQ(log[5], mame.string() + "|[-verifyroms][mrdo][-rp][" + roms.string() + "]");
     EXPECT_FALSE(fs::exists(mame / "vgame9.txt"));
     EXPECT_EQ(temp_left(), Names{});
 }
