@@ -34,6 +34,7 @@ constexpr std::size_t JUNK_LIMIT = 16384;
 constexpr std::size_t MAX_FREE_FRAME = 3456;
 constexpr int FREE_CANDIDATES = 4;
 constexpr std::size_t ID3V2_HEADER = 10;
+constexpr std::size_t RIFF_HEADER = 12;
 
 struct Frame_Header {
   unsigned version = 0; // header bits: 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
@@ -199,15 +200,6 @@ void Mp3_Feed_Decoder::feed(const void *data, std::size_t len, bool last) {
 }
 
 void Mp3_Feed_Decoder::search_frames() {
-  if (fed_bytes == 0 && search_pos == 0) {
-    if (held.size() < 12 && !last_fed)
-      return;
-    if (held.size() >= 12 && is_riff_wave(held.data())) {
-      sync = NOT_MPEG;
-      std::vector<unsigned char>().swap(held);
-      return;
-    }
-  }
   for (std::size_t p = search_pos;; ++p) {
     const unsigned char *d = held.data();
     const std::size_t n = held.size();
@@ -226,6 +218,16 @@ void Mp3_Feed_Decoder::search_frames() {
       held.erase(held.begin(), held.begin() + static_cast<long>(drop));
       p = static_cast<std::size_t>(-1);
       continue;
+    }
+    // Held data starts where the data does or where a tag ended: a WAV
+    // header there refuses the file, as it would without the tag.
+    if (p == 0) {
+      if (n < RIFF_HEADER && !last_fed)
+        return;
+      if (n >= RIFF_HEADER && is_riff_wave(d)) {
+        sync = NOT_MPEG;
+        break;
+      }
     }
     const Run run = frame_run_at(d, n, p, last_fed);
     if (run == Run::NEED_MORE)
@@ -561,4 +563,10 @@ void almp3_free_mp3stream_buffer(ALMP3_MP3STREAM *mp3, int bytes_used) {
 
 int almp3_get_pos_bytes_mp3stream(ALMP3_MP3STREAM *mp3) {
   return mp3 ? mp3->position : 0;
+}
+
+int almp3_id3v2_tag_length(const void *data, int len) {
+  if (!data || len < static_cast<int>(ID3V2_HEADER))
+    return 0;
+  return static_cast<int>(id3v2_length(static_cast<const unsigned char *>(data)));
 }

@@ -10,8 +10,9 @@
 // rate in the middle of a stream gets a new Allegro stream once the old one has
 // played out. Data counts as MPEG audio only where several frame headers in a
 // row agree and each stands where the one before says its frame ends; junk and
-// ID3v2 tags before that are skipped, RIFF/WAVE data is refused. Corrupt
-// frames later on are skipped by resynchronising on the next frame.
+// ID3v2 tags before that are skipped, RIFF/WAVE data is refused (also behind
+// a tag). Corrupt frames later on are skipped by resynchronising on the next
+// frame.
 #ifndef MARVO_ADDONS_ALMP3_H
 #define MARVO_ADDONS_ALMP3_H
 
@@ -115,5 +116,8 @@ void almp3_free_mp3stream_buffer(ALMP3_MP3STREAM *mp3, int bytes_used);
 // Bytes of MP3 data whose sound has been handed to Allegro, counted from the
 // start of the first chunk.
 int almp3_get_pos_bytes_mp3stream(ALMP3_MP3STREAM *mp3);
+// Length of the ID3v2 tag that data of len bytes starts with (header, body
+// and footer, as its header gives it), or 0 when it starts with none.
+int almp3_id3v2_tag_length(const void *data, int len);
 
 #endif

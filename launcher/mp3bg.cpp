@@ -2,8 +2,10 @@
 
 #include <allegro.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "addons/almp3.h"
 #include "support/fileutil.h"
@@ -49,7 +51,7 @@ MP3_Background *MP3_Background::create() {
 
 MP3_Background_Almp3_Stream::MP3_Background_Almp3_Stream()
     : current_index(0), suspended(true), stream(nullptr), file(nullptr), start_offset(0), saved_position(0),
-      volume(255) {}
+      volume(255), undecodable_in_a_row(0) {}
 
 MP3_Background_Almp3_Stream::~MP3_Background_Almp3_Stream() {
   close_current_mp3();
@@ -66,10 +68,18 @@ void MP3_Background_Almp3_Stream::poll() {
   }
   const int state = almp3_poll_mp3stream(stream);
   if (state == ALMP3_POLL_JUST_FINISHED || state == ALMP3_POLL_NOT_PLAYING) {
+    // A file that ends before any of its sound was handed on cannot be
+    // played either; an offset at the very end has simply nothing left.
+    const std::string name = get_current_mp3_name();
+    const bool silent = almp3_get_pos_bytes_mp3stream(stream) == 0 && start_offset < file_size(name);
     suspend();
     close_current_mp3();
+    if (silent)
+      warn_undecodable(name);
+    else
+      undecodable_in_a_row = 0;
     goto_next_mp3();
-    resume();
+    open_playable_entry();
   }
 }
 
@@ -80,16 +90,28 @@ void MP3_Background_Almp3_Stream::resume() {
     suspended = false;
     return;
   }
-  for (std::size_t tries = 0; tries < playlist.size(); ++tries) {
-    if (open_current_mp3())
-      break;
-    if (LogFile::vx_log)
-      LogFile::vx_log->warning("An error occured while opening " + get_current_mp3_name());
+  undecodable_in_a_row = 0;
+  open_playable_entry();
+}
+
+void MP3_Background_Almp3_Stream::open_playable_entry() {
+  // A full turn of entries that failed to open or ended unheard is given up:
+  // reopening them would only spin.
+  while (undecodable_in_a_row < playlist.size()) {
+    if (open_current_mp3()) {
+      suspended = false;
+      return;
+    }
+    warn_undecodable(get_current_mp3_name());
     goto_next_mp3();
     start_offset = 0;
   }
-  if (stream)
-    suspended = false;
+}
+
+void MP3_Background_Almp3_Stream::warn_undecodable(const std::string &name) {
+  ++undecodable_in_a_row;
+  if (LogFile::vx_log)
+    LogFile::vx_log->warning("An error occured while opening " + name);
 }
 
 void MP3_Background_Almp3_Stream::suspend() {
@@ -157,23 +179,49 @@ bool MP3_Background_Almp3_Stream::open_current_mp3() {
   const std::string name = get_current_mp3_name();
   // Directories open like files on this host but hold no music; a negative
   // offset would read before the file.
-  if (!file_exists(name) || start_offset < 0 || start_offset > file_size(name))
+  const int size = file_size(name);
+  if (!file_exists(name) || start_offset < 0 || start_offset > size)
     return false;
   file = open_music_file(name);
   if (!file)
     return false;
+  const auto read = [this](unsigned char *to, long n) { return std::max(pack_fread(to, n, file), 0L); };
   pack_fseek(file, start_offset);
   std::array<unsigned char, READ_CHUNK_SIZE> chunk;
-  long got = pack_fread(chunk.data(), READ_CHUNK_SIZE, file);
-  if (got < 0)
-    got = 0;
+  long got = read(chunk.data(), READ_CHUNK_SIZE);
   // An empty file holds nothing to play; an offset at the very end of a file
   // is a song that has just ended, and its stream finishes at once.
   if (got == 0 && start_offset == 0) {
     close_current_mp3();
     return false;
   }
-  stream = almp3_create_mp3stream(chunk.data(), static_cast<int>(got), got < READ_CHUNK_SIZE ? -1 : 0);
+  const auto create = [&] {
+    stream = almp3_create_mp3stream(chunk.data(), static_cast<int>(got), got < READ_CHUNK_SIZE ? -1 : 0);
+  };
+  create();
+  // The stream judges a file by its first frames. Where a leading tag (cover
+  // pictures) leaves too few of them in the chunk, it asks for more at once;
+  // it is then made again from the bytes after the tag, so that the file is
+  // judged here and not only once it is playing.
+  const int tag = almp3_id3v2_tag_length(chunk.data(), static_cast<int>(got));
+  if (stream && tag > 0 && almp3_get_mp3stream_buffer(stream)) {
+    almp3_destroy_mp3stream(stream);
+    stream = nullptr;
+    if (tag >= size - start_offset) {
+      close_current_mp3(); // nothing but the tag
+      return false;
+    }
+    if (tag < got) {
+      std::memmove(chunk.data(), chunk.data() + tag, static_cast<std::size_t>(got - tag));
+      got -= tag;
+      got += read(chunk.data() + got, READ_CHUNK_SIZE - got);
+    } else {
+      pack_fseek(file, static_cast<int>(tag - got));
+      got = read(chunk.data(), READ_CHUNK_SIZE);
+    }
+    start_offset += tag;
+    create();
+  }
   if (!stream) {
     close_current_mp3();
     return false;

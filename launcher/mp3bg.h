@@ -64,6 +64,11 @@ public:
 
 private:
   bool open_current_mp3();
+  // Opens the current entry or, failing that, the next ones, until one
+  // opens or a full turn of entries could not be played.
+  void open_playable_entry();
+  // Logs that name cannot be played and counts it.
+  void warn_undecodable(const std::string &name);
   void close_current_mp3();
   // Destroys the stream and closes the file, keeping the positions.
   void release_stream();
@@ -77,6 +82,8 @@ private:
   int start_offset;
   int saved_position;
   int volume;
+  // Entries in a row that could not be played, since the last one heard.
+  std::size_t undecodable_in_a_row;
 };
 
 } // namespace Marvane

@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::size_t chunk = 64 + static_cast<std::size_t>(data[0]) * 128;
   ++data;
   --size;
+  if (almp3_id3v2_tag_length(data, static_cast<int>(size)) < 0)
+    __builtin_trap();
   Mp3_Feed_Decoder dec;
   std::size_t off = 0;
   auto feed_next = [&] {

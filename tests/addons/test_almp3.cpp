@@ -248,6 +248,12 @@ TEST(Almp3_Create, RefusesDataWithoutAFrame) {
     EXPECT_FALSE(stream_accepts(pcm)) << (wav ? "WAV" : "bare PCM");
     EXPECT_TRUE(decode_all(pcm).pcm.empty()) << (wav ? "WAV" : "bare PCM");
   }
+  // Also behind a tag that leaves too little of the WAV for frames to tell.
+  std::vector<unsigned char> tagged_wav = {'I', 'D', '3', 3, 0, 0, 0, 1, 0x40, 0}; // 24576-byte body
+  const auto wav = quiet_noise_pcm(2, true);
+  tagged_wav.resize(10 + 24576);
+  tagged_wav.insert(tagged_wav.end(), wav.begin(), wav.end());
+  EXPECT_FALSE(stream_accepts(tagged_wav));
   // A tag that fills the whole first chunk may be followed by frames.
   auto tagged = read_bytes(fixture("bigtag.mp3"));
   ALMP3_MP3STREAM *s = almp3_create_mp3stream(tagged.data(), static_cast<int>(CHUNK), 0);

@@ -189,27 +189,47 @@ TEST_F(Player_Test, VolumeScalesToAllegrosRangeTruncating) {
 }
 
 // Directories, empty files, garbage, sound that is not MPEG audio (a WAV
-// file and bare PCM under MP3 names) and a file that shrinks while it plays:
-// each is passed over and the music goes on with the next entry.
+// file and bare PCM under MP3 names, a WAV behind a large tag) and a file
+// that shrinks while it plays: each is passed over and the music goes on
+// with the next entry.
 TEST_F(Player_Test, BadEntriesNeverStopTheMusic) {
   std::filesystem::create_directory("adir.mp3");
   { std::ofstream("empty.mp3"); }
   { std::ofstream("text.mp3") << std::string(50000, 'x'); }
   sound_test::write_bytes("wave.mp3", sound_test::quiet_noise_pcm(2, true));
   sound_test::write_bytes("pcm.mp3", sound_test::quiet_noise_pcm(2, false));
+  const auto tagged = [](std::size_t body, std::vector<unsigned char> rest) { // an ID3v2 tag in front
+    std::vector<unsigned char> out = {'I', 'D', '3', 3, 0, 0, 0, static_cast<unsigned char>(body >> 14),
+                                      static_cast<unsigned char>(body >> 7 & 0x7f), static_cast<unsigned char>(body & 0x7f)};
+    out.resize(10 + body);
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+  };
+  sound_test::write_bytes("tagwave.mp3", tagged(40000, sound_test::quiet_noise_pcm(2, true)));
+  sound_test::write_bytes("twotags.mp3", tagged(0, tagged(40000, sound_test::quiet_noise_pcm(2, true))));
   std::filesystem::copy_file("long.mp3", "shrinking.mp3");
-  player.set_playlist({"adir.mp3", "empty.mp3", "text.mp3", "wave.mp3", "pcm.mp3", "shrinking.mp3", "low.mp3"});
+  player.set_playlist(
+      {"adir.mp3", "empty.mp3", "text.mp3", "wave.mp3", "pcm.mp3", "tagwave.mp3", "shrinking.mp3", "low.mp3"});
   player.resume();
-  EXPECT_EQ(player.get_current_mp3_index(), 5u);
-  for (const char *bad : {"adir.mp3", "empty.mp3", "text.mp3", "wave.mp3", "pcm.mp3"})
+  EXPECT_EQ(player.get_current_mp3_index(), 6u);
+  for (const char *bad : {"adir.mp3", "empty.mp3", "text.mp3", "wave.mp3", "pcm.mp3", "tagwave.mp3"})
     EXPECT_EQ(open_warnings(bad), 1) << bad;
   ASSERT_TRUE(within(10, [&] {
     player.poll();
     return player.get_current_position() > 0;
   }));
   std::filesystem::resize_file("shrinking.mp3", 40000);
-  EXPECT_EQ(next_index(), 6);
-  EXPECT_EQ(next_index(), 5) << "the bad entries are tried again and passed over";
+  EXPECT_EQ(next_index(), 7);
+  EXPECT_EQ(next_index(), 6) << "the bad entries are tried again and passed over";
+  // Nothing playable: one warning each, then silence rather than reopening.
+  player.set_playlist({"twotags.mp3", "gone.mp3"});
+  player.seek(0, 0);
+  ASSERT_TRUE(within(10, [&] {
+    player.poll();
+    return player.is_suspended();
+  }));
+  EXPECT_EQ(open_warnings("twotags.mp3"), 1);
+  EXPECT_EQ(open_warnings("gone.mp3"), 1);
 }
 
 // Without a sound card Allegro's silent driver never asks for samples: the
