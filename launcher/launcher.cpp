@@ -492,14 +492,14 @@ void Launcher_Controller::screen_saver_changed_state(const Screen_Saver_Event* e
 
 void Launcher_Controller::game_selected(Emulator* emulator, Game* game)
 {
+    // As getcwd gives it: here a backslash is a character of a folder name,
+    // not a separator.
     std::string front_end_directory = current_directory();
     if (front_end_directory.empty())
         front_end_directory.assign(1, '.');
-    fix_filename_slashes(front_end_directory);
-    std::string log_path = front_end_directory + "/" + BATCH_LOG_FILE;
-    fix_filename_slashes(log_path);
-    // The starter's shell must read the log path as one word.
-    log_path = quote_rom_path(log_path);
+    // The starter's shell must read every path as one word, whatever the
+    // folder names hold: quoted as the ROM path is.
+    const std::string log_path = quote_rom_path(front_end_directory + "/" + BATCH_LOG_FILE);
 
     const std::string batch_file = prepared_file_name(BATCH_FILE);
     const int fd = ::open(batch_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0664);
@@ -531,9 +531,9 @@ void Launcher_Controller::game_selected(Emulator* emulator, Game* game)
         LogFile::rotate_log_files(BATCH_LOG_FILE, RUNIT_LOG_COPIES, this);
     if (!pre_command.empty())
         write_command(out, pre_command, "");
-    out << "cd " << directory << "\n";
+    out << "cd " << quote_rom_path(directory) << "\n";
     write_command(out, command, log_path);
-    out << "cd " << front_end_directory << "\n";
+    out << "cd " << quote_rom_path(front_end_directory) << "\n";
     if (!post_command.empty())
         write_command(out, post_command, "");
     if (debug)

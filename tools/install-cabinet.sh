@@ -6,15 +6,34 @@
 # the cabinet's absolute path as its path prefix.
 set -eu
 src=$1
-mkdir -p "$2"
-dest=$(CDPATH= cd -- "$2" && pwd)
+# Absolute from the start: no name is then read as an option or as "cd -".
+case $2 in
+  '') echo "usage: install-cabinet.sh BUILT_CABINET CABINET" >&2; exit 2 ;;
+  /*) target=$2 ;;
+  *) target=$PWD/$2 ;;
+esac
+case $target in
+  *'
+'*)
+    echo "install-cabinet.sh: the cabinet path holds a line break, which would split its path_prefix line" >&2
+    exit 1 ;;
+esac
+mkdir -p -- "$target"
+dest=$(CDPATH= cd -- "$target" && pwd)
 
 # Copy what is missing, file by file, keeping existing files as they are.
-(cd "$src" && find . -type d) | while IFS= read -r d; do
-  mkdir -p "$dest/$d"
+# Each file is copied under a temporary name and renamed when whole: an
+# install cut short (a full disk) leaves the real name missing, so the next
+# install copies it again instead of keeping a cut file.
+(cd -- "$src" && find . -type d) | while IFS= read -r d; do
+  mkdir -p -- "$dest/$d"
 done
-(cd "$src" && find . ! -type d ! -name marvo.cfg) | while IFS= read -r f; do
-  [ -e "$dest/$f" ] || [ -L "$dest/$f" ] || cp -P -- "$src/$f" "$dest/$f"
+(cd -- "$src" && find . ! -type d ! -name marvo.cfg) | while IFS= read -r f; do
+  if [ ! -e "$dest/$f" ] && [ ! -L "$dest/$f" ]; then
+    rm -f -- "$dest/$f.installing"
+    cp -P -- "$src/$f" "$dest/$f.installing"
+    mv -f -- "$dest/$f.installing" "$dest/$f"
+  fi
 done
 
 # The path goes in as plain text: nothing here reads '&', '|' or '\' in it.

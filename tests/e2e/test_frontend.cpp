@@ -467,11 +467,16 @@ TEST(Frontend_Music, MusicIsHeardWhileTheMenuRuns)
 
 TEST(Frontend_Starter, RunsTheBatchFileAndStartsTheFrontEndAgain)
 {
-    // A long directory with blanks: longer than any fixed path buffer, and
+    // A long directory with blanks, shell characters and a backslash (a
+    // character of the name here): longer than any fixed path buffer, and
     // the shell must still read every path in the batch file as one word.
+    // The emulator files reach it through a link named with shell characters.
     Cabinet cabinet(std::string("a cabinet folder whose name is far longer than eighty characters ") +
-                    "for the batch file");
+                    "for the batch file & $HOME a\\b");
     ASSERT_GT(cabinet.dir.string().size(), 100u);
+    const std::string link = cabinet.dir.parent_path().string() + "/the same; & $HOME";
+    std::filesystem::create_directory_symlink(cabinet.dir, link);
+    cabinet.set("path_prefix", link + "/");
     Process starter;
     ASSERT_TRUE(starter.start({e2e::starter_program()}, cabinet.dir.string(), (cabinet.dir / "output.txt").string()));
     ASSERT_TRUE(cabinet.wait_for_log("Starting engine loop")) << cabinet.output();

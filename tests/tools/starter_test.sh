@@ -9,8 +9,9 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 mkdir -p "emu dir" logs
 fail=0
-# A starter that ends early must fail the checks, not kill this script.
-trap "" PIPE
+# A starter that ends early must fail the checks, not kill this script; a
+# write past the file-size limit set below fails instead of killing.
+trap "" PIPE XFSZ
 
 cat > emu.sh <<'EMU'
 #!/bin/sh
@@ -25,7 +26,7 @@ cat > frontend.sh <<'FE'
 printf '%s %s\n' "$1" "$2" >> args
 if [ ! -f handed ]; then
   : > handed
-  cp batch runit.bat
+  ln -f batch runit.bat
   exit "${HANDOVER_CODE:-0}"
 fi
 exit 2
@@ -40,16 +41,17 @@ check() {
 }
 
 run_case() {
-  name=$1 rom=$2 quoted=$3
+  name=$1 rom=$2 quoted=$3 dir=${4:-"\"$work/emu dir\""}
   rm -f handed got pwned args runit.bat
   {
     printf '@echo off\n'
     printf 'echo Will run: "$(touch pwned) \\0047 `touch pwned`"\n'
-    printf 'cd %s/emu dir\n' "$work"
+    printf 'cd %s\n' "$dir"
     printf './emu.sh %s > %s/logs/runit.log\n' "$quoted" "$work"
     printf 'cd %s\n' "$work"
   } > batch
-  MARVO_FRONTEND=./frontend.sh "$starter" > out 2>&1
+  # No file of 512 bytes or more can be written whole.
+  (ulimit -f 1; MARVO_FRONTEND=./frontend.sh "$starter") > out 2>&1
   code=$?
   check "$code" 0 "$name: exit code"
   check "$(cat got 2>/dev/null)" "[$rom]" "$name: word handed to the emulator"
@@ -65,6 +67,15 @@ run_case subst '$(touch pwned).zip' "'\$(touch pwned).zip'"
 run_case quote "x'y.zip" "'x'\\''y.zip'"
 run_case backslash 'x\0047;touch pwned;\0047.zip' "'x\\0047;touch pwned;\\0047.zip'"
 run_case cut 'a\cb.zip' "'a\\cb.zip'"
+# The whole script runs, or none of it.
+long=$(printf '%0480d' 0)
+run_case long "$long" "$long"
+# A folder name's lines are the name's, whatever they look like.
+nl='
+'
+odd="emu${nl}echo Will run: \"\$(touch pwned)\"${nl}pause${nl}${nl}@echo on"
+mkdir "$odd" && cp emu.sh "$odd/emu.sh"
+run_case linebreak pacman pacman "'$work/$odd'"
 
 # Pre- and post-commands run exactly as written, whatever their first word:
 # only the lines the front-end writes itself are translated. In debug mode
@@ -82,7 +93,7 @@ prepost_case() {
     {
       printf '@echo on\n'
       announce "$pre"
-      printf 'cd %s/emu dir\n' "$work"
+      printf 'cd "%s/emu dir"\n' "$work"
       announce './emu.sh game'
       printf 'cd %s\n' "$work"
       announce "$post"
@@ -102,7 +113,7 @@ prepost_case() {
     check "$(grep -o 'Press Enter' out | wc -l)" 4 "$mode: every pause asks for Enter"
     check "$(grep -cx 'Will run: "echo pre > pre.out"' out)" 1 "$mode: the announcement is shown literally"
   else
-    printf '@echo off\n%s\ncd %s/emu dir\n./emu.sh game > %s/logs/runit.log\ncd %s\n%s\n' \
+    printf '@echo off\n%s\ncd "%s/emu dir"\n./emu.sh game > %s/logs/runit.log\ncd %s\n%s\n' \
       "$pre" "$work" "$work" "$work" "$post" > batch
     MARVO_FRONTEND=./frontend.sh "$starter" > out 2>&1
     code=$?
