@@ -409,6 +409,7 @@ bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
   int since_restart = 0;
   for (int y = 0; y < d.height; y += unit_h) {
     for (int u = 0; u < units; ++u, ++since_restart) {
+      // Each restart interval starts after its marker, predicting from zero.
       if (since_restart == d.restart_interval && since_restart != 0) {
         since_restart = 0;
         prediction[0] = prediction[1] = prediction[2] = 0;
@@ -551,7 +552,8 @@ int read_sof0(Jpg_Decoder &d) {
   if ((d.components != 1 && d.components != 3) || !has(d, 3 * d.components)) return 1;
   for (int i = 0; i < d.components; ++i, d.pos += 3) {
     const int h = d.pos[1] >> 4, v = d.pos[1] & 15, quant = d.pos[2];
-    // Only two quantisation tables are kept.
+    // Components are numbered 1, 2, 3 in order; only two quantisation
+    // tables are kept.
     if (d.pos[0] != i + 1 || h < 1 || h > 4 || v < 1 || v > 4 || quant > 1) return 1;
     if (i == 0) {
       d.luma_h = h;
