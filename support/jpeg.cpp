@@ -2,6 +2,7 @@
 
 #include <allegro/internal/aintern.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -66,14 +67,14 @@ void fill(Jpg_Decoder &d) {
 // Makes at least n bits available, reading through a restart marker (its
 // 0xFF gives eight one bits, its code byte is passed over) or, past the end
 // of the data, supplying zero bits and noting that the data ran out. With a
-// DRI segment a marker ends the row of units: damaged data short of it gets
-// zero bits and the reader stays before the marker, so that the next row
-// starts on its own data.
+// restart interval a marker ends the interval: damaged data short of it gets
+// zero bits and the reader stays before the marker, so that the next
+// interval starts on its own data.
 void need_bits(Jpg_Decoder &d, int n) {
   while (d.bit_count < n) {
     fill(d);
     if (d.bit_count >= n) return;
-    if (d.blocked && (d.flags & JPG_DRI)) {
+    if (d.blocked && d.restart_interval) {
       d.bit_count = n;
     } else if (d.blocked) {
       d.blocked = false;
@@ -367,10 +368,10 @@ void put_grey_line(std::uint8_t *p, const Pixel_Layout &layout, const std::uint8
   }
 }
 
-// After a row of units when a DRI segment was present: the rest of the
-// current byte and the restart marker are passed over. When damaged data
-// left the reader short of the marker, it goes on after the next marker, so
-// that the rows below still decode.
+// Between two restart intervals: the rest of the current byte and the
+// restart marker are passed over. When damaged data left the reader short of
+// the marker, it goes on after the next marker, so that the units after it
+// still decode.
 void restart(Jpg_Decoder &d) {
   consume(d, d.bit_count & 7);
   if (d.bit_count != 0 || !d.blocked) {
@@ -396,26 +397,24 @@ int decode_block_to(Jpg_Decoder &d, std::int32_t *coefficients, int dc_table, in
 bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
   const Pixel_Layout layout{_rgb_r_shift_24 / 8, _rgb_g_shift_24 / 8, _rgb_b_shift_24 / 8};
   std::int32_t prediction[3] = {0, 0, 0};
-  int across = 1, down = 1;
-  if (d.components == 3) {
-    if (d.luma_sampling == 2) {
-      across = 2;
-    } else if (d.luma_sampling == 4) {
-      across = 2;
-      down = 2;
-    } else if (d.luma_sampling != 1) {
-      clear_bitmap(bmp);  // unsupported layout: nothing to draw
-      return true;
-    }
-  }
+  // Chroma is sampled once per unit, so each chroma sample serves `across`
+  // pixels and `down` lines; a grey scan's unit is a single block.
+  const int across = d.components == 3 ? d.luma_h : 1, down = d.components == 3 ? d.luma_v : 1;
   const int unit_w = 8 * across, unit_h = 8 * down;
   const int units = (d.width + unit_w - 1) / unit_w;
   Row_Buffers rows;
   if (!rows.allocate(units, unit_w, unit_h)) return false;
   std::int32_t coefficients[64] = {};
   jpg_start_bits(d);
+  int since_restart = 0;
   for (int y = 0; y < d.height; y += unit_h) {
-    for (int u = 0; u < units; ++u) {
+    for (int u = 0; u < units; ++u, ++since_restart) {
+      // Each restart interval starts after its marker, predicting from zero.
+      if (since_restart == d.restart_interval && since_restart != 0) {
+        since_restart = 0;
+        prediction[0] = prediction[1] = prediction[2] = 0;
+        restart(d);
+      }
       std::uint8_t *luma = rows.luma + u * unit_w;
       for (int b = 0; b < across * down; ++b)
         decode_block_to(d, coefficients, d.luma_dc, d.luma_ac, d.luma_quant, &prediction[0],
@@ -445,15 +444,12 @@ bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
       const std::uint8_t *cb = rows.cb + chroma_line * rows.chroma_stride;
       const std::uint8_t *cr = rows.cr + chroma_line * rows.chroma_stride;
       if (r % down == 0) any_exact = chroma_offsets(rows, cb, cr, (d.width + across - 1) / across);
-      if (across == 1) {
-        put_colour_line<1>(line, layout, luma, rows, cb, cr, d.width, any_exact);
-      } else {
-        put_colour_line<2>(line, layout, luma, rows, cb, cr, d.width, any_exact);
+      switch (across) {
+        case 1: put_colour_line<1>(line, layout, luma, rows, cb, cr, d.width, any_exact); break;
+        case 2: put_colour_line<2>(line, layout, luma, rows, cb, cr, d.width, any_exact); break;
+        case 3: put_colour_line<3>(line, layout, luma, rows, cb, cr, d.width, any_exact); break;
+        default: put_colour_line<4>(line, layout, luma, rows, cb, cr, d.width, any_exact); break;
       }
-    }
-    if (d.flags & JPG_DRI) {
-      prediction[0] = prediction[1] = prediction[2] = 0;
-      restart(d);
     }
     if (progress_monitor) {
       const int done = y + unit_h < d.height ? y + unit_h : d.height;
@@ -463,10 +459,15 @@ bool decode_scan(Jpg_Decoder &d, BITMAP *bmp) {
   return true;
 }
 
+// Segments are looked for only this far into a file. The scan header,
+// the last thing read, then ends within HEADER_BYTES.
+constexpr std::ptrdiff_t HEADER_SCAN = 10000;
+constexpr std::size_t HEADER_BYTES = HEADER_SCAN + 64;
+
 // Header scan up to the start of the entropy-coded data. 0 when the picture
 // can be decoded.
 int read_headers(Jpg_Decoder &d) {
-  while (!(d.flags & JPG_SOS) && d.pos - d.start <= 10000) {
+  while (!(d.flags & JPG_SOS) && d.pos - d.start <= HEADER_SCAN) {
     if (!has(d, 2)) return 1;
     if (*d.pos != 0xFF) {
       ++d.pos;
@@ -501,6 +502,7 @@ int read_headers(Jpg_Decoder &d) {
       case 0xDD:
         d.flags |= JPG_DRI;
         if (!has(d, 5)) return 1;
+        d.restart_interval = read16(code + 3);
         d.pos += 5;
         break;
       case 0xE0: {
@@ -545,25 +547,26 @@ int read_sof0(Jpg_Decoder &d) {
   if (code[3] != 8) return 1;
   d.height = read16(code + 4);
   d.width = read16(code + 6);
-  const int count = code[8];
+  d.components = code[8];
   d.pos = code + 9;
-  for (int i = 0; i < count; ++i) {
-    if (!has(d, 3)) return 1;
-    const int id = d.pos[0];
-    const int quant = d.pos[2];
-    if (id == 1) {
-      d.luma_sampling = (d.pos[1] >> 4) * (d.pos[1] & 15);
+  if ((d.components != 1 && d.components != 3) || !has(d, 3 * d.components)) return 1;
+  for (int i = 0; i < d.components; ++i, d.pos += 3) {
+    const int h = d.pos[1] >> 4, v = d.pos[1] & 15, quant = d.pos[2];
+    // Components are numbered 1, 2, 3 in order; only two quantisation
+    // tables are kept.
+    if (d.pos[0] != i + 1 || h < 1 || h > 4 || v < 1 || v > 4 || quant > 1) return 1;
+    if (i == 0) {
+      d.luma_h = h;
+      d.luma_v = v;
       d.luma_quant = quant;
-    } else if (id == 2 || id == 3) {
-      d.chroma_quant = quant;
+    } else if (h != 1 || v != 1 || (i == 2 && quant != d.chroma_quant)) {
+      return 1;  // Cb and Cr are placed and dequantised alike, once per unit
     } else {
-      return 0;  // the header scan goes on from this entry
+      d.chroma_quant = quant;
     }
-    // Only two quantisation tables are kept.
-    if (quant > 1) return 1;
-    d.pos += 3;
   }
-  return 0;
+  // A unit holds at most ten blocks.
+  return d.components == 3 && d.luma_h * d.luma_v > 8;
 }
 
 namespace {
@@ -657,24 +660,24 @@ int read_dqt(Jpg_Decoder &d) {
 
 int read_sos(Jpg_Decoder &d) {
   if (!has(d, 4)) return 1;
+  // The frame's components all come in this one scan: the blocks of a scan
+  // of its own per component are not kept for the next.
   const int count = d.pos[3];
-  if (count != 1 && count != 3) return 1;
-  d.components = count;
+  if (count != d.components) return 1;
   d.pos += 4;
   for (int i = 0; i < count; ++i) {
     if (!has(d, 2)) return 1;
-    const int id = d.pos[0];
     const int dc = d.pos[1] >> 4, ac = d.pos[1] & 15;
     // Only two tables of each class are kept.
-    if (dc > 1 || ac > 1) return 1;
-    if (id == 1) {
+    if (d.pos[0] != i + 1 || dc > 1 || ac > 1) return 1;
+    if (i == 0) {
       d.luma_dc = dc;
       d.luma_ac = ac;
-    } else if (id == 2 || id == 3) {
+    } else if (i == 2 && (dc != d.chroma_dc || ac != d.chroma_ac)) {
+      return 1;  // Cb and Cr share their tables
+    } else {
       d.chroma_dc = dc;
       d.chroma_ac = ac;
-    } else {
-      return 1;
     }
     d.pos += 2;
   }
@@ -812,14 +815,39 @@ void do_idct(std::int32_t *block, const std::int32_t *quant) {
   idct_dequantised<false>(block, ac_zero, block, 8);
 }
 
-BITMAP *load_memory_jpg(const void *data, std::size_t size, RGB *pal) {
-  if (!data || size == 0) return nullptr;
+namespace {
+
+// The decoder with the header of data read; null when the picture is refused.
+Jpg_Decoder *read_header_of(const void *data, std::size_t size) {
   Jpg_Decoder *d = static_cast<Jpg_Decoder *>(std::calloc(1, sizeof(Jpg_Decoder)));
   if (!d) return nullptr;
   d->start = d->pos = static_cast<const std::uint8_t *>(data);
   d->end = d->start + size;
+  if (read_headers(*d) == 0) return d;
+  std::free(d);
+  return nullptr;
+}
+
+// The most bytes a file of the picture whose header d has read can take:
+// the header, then per block a DC code and value of at most 16 + 11 bits
+// and 63 AC ones of at most 16 + 10 bits (209 bytes), each byte doubled by
+// stuffing at worst, and per unit a restart marker after its fill bits,
+// then the end marker. The decoder never looks further.
+std::uint64_t largest_file(const Jpg_Decoder &d) {
+  const int unit_w = 8 * (d.components == 3 ? d.luma_h : 1), unit_h = 8 * (d.components == 3 ? d.luma_v : 1);
+  const std::uint64_t units = static_cast<std::uint64_t>((d.width + unit_w - 1) / unit_w) *
+                              static_cast<std::uint64_t>((d.height + unit_h - 1) / unit_h);
+  const int blocks = d.components == 3 ? d.luma_h * d.luma_v + 2 : 1;
+  return static_cast<std::uint64_t>(d.pos - d.start) + units * (blocks * 2 * 209 + 3) + 2;
+}
+
+}  // namespace
+
+BITMAP *load_memory_jpg(const void *data, std::size_t size, RGB *pal) {
+  if (!data || size == 0) return nullptr;
+  Jpg_Decoder *d = read_header_of(data, size);
   BITMAP *bmp = nullptr;
-  if (read_headers(*d) == 0) {
+  if (d) {
     bmp = create_bitmap_ex(24, d->width, d->height);
     if (bmp && !decode_scan(*d, bmp)) {
       destroy_bitmap(bmp);
@@ -840,18 +868,29 @@ BITMAP *load_memory_jpg(const void *data, std::size_t size, RGB *pal) {
 BITMAP *load_jpg(const char *filename, RGB *pal) {
   const std::uint64_t size = file_size_ex(filename);
   if (size == 0) return nullptr;
-  std::uint8_t *buffer = static_cast<std::uint8_t *>(std::malloc(size));
-  if (!buffer) return nullptr;
   PACKFILE *f = pack_fopen(filename, F_READ);
-  if (!f) {
-    std::free(buffer);
-    return nullptr;
+  if (!f) return nullptr;
+  // The header is read and checked first: a file that is no picture this
+  // loader shows, or is larger than its picture can need, costs no more
+  // than its first bytes.
+  std::size_t got = 0;
+  std::uint8_t *buffer = static_cast<std::uint8_t *>(std::malloc(HEADER_BYTES));
+  if (buffer) got = static_cast<std::size_t>(std::max(0L, pack_fread(buffer, HEADER_BYTES, f)));
+  Jpg_Decoder *d = got > 0 ? read_header_of(buffer, got) : nullptr;
+  bool wanted = d && size <= largest_file(*d);
+  std::free(d);
+  if (wanted && size > got) {
+    std::uint8_t *whole = static_cast<std::uint8_t *>(std::realloc(buffer, size));
+    wanted = whole != nullptr;
+    if (whole) {
+      buffer = whole;
+      // Decode only what was really read: a file that shrank meanwhile must
+      // not expose unread memory.
+      got += static_cast<std::size_t>(std::max(0L, pack_fread(buffer + got, static_cast<long>(size - got), f)));
+    }
   }
-  // Decode only what was really read: a file that shrank meanwhile must not
-  // expose unread memory.
-  const long got = pack_fread(buffer, static_cast<long>(size), f);
   pack_fclose(f);
-  BITMAP *bmp = got > 0 ? load_memory_jpg(buffer, static_cast<std::size_t>(got), pal) : nullptr;
+  BITMAP *bmp = wanted ? load_memory_jpg(buffer, got, pal) : nullptr;
   std::free(buffer);
   return bmp;
 }

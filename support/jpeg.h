@@ -79,10 +79,11 @@ struct Jpg_Decoder {
   bool exhausted;
   int width;
   int height;
-  int components;
+  int components;                // of the frame; every scan must carry them all
   Jpg_Huffman_Table huffman[4];  // DC 0, DC 1, AC 0, AC 1
   std::int32_t quant[2][64];     // natural order
-  int luma_sampling;             // horizontal x vertical factor of component 1
+  int luma_h, luma_v;            // sampling factors of component 1
+  int restart_interval;          // units between restart markers, 0 for none
   int luma_quant;
   int chroma_quant;
   int luma_ac, luma_dc;

@@ -14,6 +14,7 @@ struct Jpeg_Options {
   int quality = 75;
   int h_samp = 1, v_samp = 1;  // luma sampling; chroma is always 1 x 1
   bool restart_each_row = false;
+  int restart_units = 0;  // restart interval in units, when not 0
   bool optimise = false;
   bool progressive = false;
   bool jfif = true;
@@ -39,6 +40,7 @@ inline std::vector<unsigned char> encode_jpeg(const unsigned char *pixels, int w
   c.write_JFIF_header = o.jfif ? TRUE : FALSE;
   c.optimize_coding = o.optimise ? TRUE : FALSE;
   if (o.restart_each_row) c.restart_in_rows = 1;
+  if (o.restart_units) c.restart_interval = static_cast<unsigned>(o.restart_units);
   if (components == 3) {
     c.comp_info[0].h_samp_factor = o.h_samp;
     c.comp_info[0].v_samp_factor = o.v_samp;
