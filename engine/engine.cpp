@@ -381,10 +381,23 @@ void Engine::initialize_sound(bool use_software_mixer)
 void Engine::set_graphics_mode(int width, int height, int depth, bool fullscreen)
 {
     // The library's X11 driver aborts on an empty or negative window instead
-    // of failing, so such a size never reaches it.
+    // of failing, and corrupts its heap on sizes whose byte count overflows,
+    // so such sizes never reach it. No X screen holds a side above
+    // max_screen_side; max_screen_pixels keeps each page of the screen within
+    // a sane amount of memory.
+    constexpr int max_screen_side = 16384;
+    constexpr long long max_screen_pixels = 8192LL * 8192LL;
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
     if (width < 1 || height < 1) {
-        throw InitError("Could not change graphics mode: screen size " + std::to_string(width) + "x" +
-                        std::to_string(height) + " has a side below 1");
+        throw InitError("Could not change graphics mode: screen size " + size + " has a side below 1");
+    }
+    if (width > max_screen_side || height > max_screen_side) {
+        throw InitError("Could not change graphics mode: screen size " + size + " has a side above " +
+                        std::to_string(max_screen_side));
+    }
+    if (static_cast<long long>(width) * height > max_screen_pixels) {
+        throw InitError("Could not change graphics mode: screen size " + size + " has more than " +
+                        std::to_string(max_screen_pixels) + " pixels");
     }
     int driver = fullscreen ? GFX_AUTODETECT_FULLSCREEN : GFX_AUTODETECT_WINDOWED;
     set_color_depth(depth);

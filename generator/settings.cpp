@@ -1,15 +1,11 @@
 #include "generator/settings.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "generator/textfile.h"
+#include "support/savefile.h"
 
 namespace Marvane {
 
@@ -103,17 +99,6 @@ std::size_t find_key(const std::vector<Line>& lines, std::size_t begin, std::siz
     return end;
 }
 
-bool read_bytes(const std::string& path, std::string& bytes)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    bytes = all.str();
-    return true;
-}
-
 // A whole number: optional sign, then decimal digits and nothing else.
 bool whole_number(const std::string& text, bool& non_zero)
 {
@@ -145,8 +130,8 @@ public:
     explicit Section_Reader(const std::string& path)
     {
         std::string bytes;
-        if (read_bytes(path, bytes))
-            lines_ = split_lines(bytes);
+        if (read_whole_file(path, bytes) == Read_Result::Read)
+            lines_ = split_lines(bytes.substr(mark_length(bytes)));
         present_ = find_section(lines_, begin_, end_);
     }
 
@@ -225,38 +210,6 @@ void set_key(std::vector<Line>& lines, std::size_t begin, std::size_t& end, cons
     ++end;
 }
 
-bool replace_file(const std::string& path, const std::string& bytes)
-{
-    // An existing file we may not write stays as it is, as it would if it
-    // were written in place; so does one its owner marked read-only, even
-    // for a user whom permissions do not bind.
-    struct stat existing;
-    const bool exists = stat(path.c_str(), &existing) == 0;
-    if (exists && ((existing.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0))
-        return false;
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return false;
-    fchmod(fd, exists ? (existing.st_mode & 07777) : 0644);
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<std::size_t>(n);
-    }
-    ok = (fsync(fd) == 0) && ok;
-    ok = (close(fd) == 0) && ok;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) == 0)
-        return true;
-    unlink(temporary.c_str());
-    return false;
-}
-
 }  // namespace
 
 Generator_Settings default_settings()
@@ -289,11 +242,12 @@ Generator_Settings read_settings(const std::string& path)
 bool write_settings(const std::string& path, const Generator_Settings& s)
 {
     std::string bytes;
-    std::vector<Line> lines;
-    if (read_bytes(path, bytes))
-        lines = split_lines(bytes);
-    else if (access(path.c_str(), F_OK) == 0)
+    const Read_Result read = read_whole_file(path, bytes);
+    if (read != Read_Result::Read && read != Read_Result::Missing)
         return false;  // a file we cannot read would lose its other lines
+    // A byte-order mark an editor put first stays first.
+    const std::size_t mark = mark_length(bytes);
+    std::vector<Line> lines = split_lines(bytes.substr(mark));
     std::size_t begin = 0;
     std::size_t end = 0;
     if (!find_section(lines, begin, end)) {
@@ -315,11 +269,11 @@ bool write_settings(const std::string& path, const Generator_Settings& s)
     set_key(lines, begin, end, "Snap", flag(s.snap));
     set_key(lines, begin, end, "ROM", flag(s.rom));
     set_key(lines, begin, end, "Verify", flag(s.verify));
-    std::string out;
+    std::string out = bytes.substr(0, mark);
     out.reserve(bytes.size() + 512);
     for (const Line& line : lines)
         out += line.text + line.end;
-    return replace_file(path, out);
+    return replace_file(path, out).empty();
 }
 
 std::string program_directory()

@@ -37,16 +37,19 @@ Generator_Settings default_settings();
 // ignoring case; the first line of a key counts). An absent key, or a
 // boolean whose value is no whole number, keeps its default; a value ends at
 // its first NUL byte, and one pair of double quotes around it is taken off.
-// A missing or unreadable file gives the defaults.
+// A byte-order mark before the first line is skipped. A missing or
+// unreadable file, or anything but a regular file, gives the defaults.
 Generator_Settings read_settings(const std::string& path);
 
 // Writes the twelve saved keys (all but Buttons) in order into section
 // CONFIG, booleans as "1" and "0", keeping every other line of the file; a
-// value that reading would trim or unquote is written in quotes. The file is
-// replaced through a temporary file beside it, so a failure leaves the old
-// one whole. False when the file cannot be written, when its owner made it
-// read-only (no write permission bit), or when it exists but cannot be read
-// (its other lines would be lost).
+// value that reading would trim or unquote is written in quotes; a leading
+// byte-order mark is kept. The file is replaced through a temporary file
+// beside it, so a failure leaves the old one whole; a link stays a link and
+// its target is written. False when the file cannot be written, when its
+// owner made it read-only (no write permission bit), when it is no regular
+// file (a device or FIFO is never written nor waited on), or when it exists
+// but cannot be read (its other lines would be lost).
 bool write_settings(const std::string& path, const Generator_Settings& settings);
 
 // Directory of the running executable, without a trailing separator; the

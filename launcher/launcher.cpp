@@ -142,6 +142,25 @@ private:
 
 }  // namespace
 
+namespace {
+
+sigset_t termination_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int number : {SIGTERM, SIGHUP, SIGINT})
+        sigaddset(&set, number);
+    return set;
+}
+
+}  // namespace
+
+void hold_termination_signals()
+{
+    const sigset_t set = termination_signals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
 void catch_termination_signals()
 {
     struct sigaction action {};
@@ -150,6 +169,11 @@ void catch_termination_signals()
     action.sa_flags = SA_RESTART;
     for (const int number : {SIGTERM, SIGHUP, SIGINT})
         sigaction(number, &action, nullptr);
+    // A signal held meanwhile lands now, on our handler. Released also when
+    // held by whoever started us: a cabinet must always be able to stop it,
+    // and the programs it starts must not inherit them held.
+    const sigset_t set = termination_signals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 int termination_signal()
@@ -412,6 +436,12 @@ std::string Launcher_Controller::get_version_string()
 
 int Launcher_Controller::launch_game()
 {
+    // Ended during the start: the state was never read, so saving it would
+    // only overwrite it with the defaults.
+    if (const int number = termination_signal()) {
+        log_info(std::string("Ended by ") + signal_name(number));
+        return 2;
+    }
     restore_state();
     exit_code = 2;
     engine->run();

@@ -45,6 +45,7 @@ bool quietly_create_directory(const std::string& path)
 
 int main(int argc, char** argv)
 {
+    Marvane::hold_termination_signals();
     bool accepted = true;
     bool fade = false;
     if (is_pair(argc, argv, FADE_PAIR))
@@ -56,6 +57,10 @@ int main(int argc, char** argv)
     // not UTF-8: every byte is one character.
     set_uformat(U_ASCII);
     install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+    // From here on a shutdown of the cabinet ends the run like the quit key.
+    // Before anything else: allegro_message may start a program, which
+    // would inherit the signals held.
+    Marvane::catch_termination_signals();
 
     if (!accepted) {
         allegro_message("Use marvo.exe.\n");
@@ -65,8 +70,6 @@ int main(int argc, char** argv)
         tell_refusal("Could not create the directory logs");
         return 4;
     }
-    // From here on a shutdown of the cabinet ends the run like the quit key.
-    Marvane::catch_termination_signals();
 
     int result = 3;
     Marvane::Launcher_Controller* controller = nullptr;

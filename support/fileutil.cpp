@@ -18,6 +18,7 @@
 #include <allegro.h>
 
 #include "support/logfile.h"
+#include "support/savefile.h"
 
 namespace {
 
@@ -68,14 +69,6 @@ std::string one_line(std::string_view text) {
 // looked for as it would be written into the header, so that what we write
 // we find again instead of adding the section once more.
 std::string header_name(std::string_view asked) { return one_line(asked); }
-
-constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
-
-// The length of the UTF-8 mark that Windows editors put before the first
-// line, or 0.
-size_t mark_length(std::string_view text) {
-    return text.substr(0, byte_order_mark.size()) == byte_order_mark ? byte_order_mark.size() : 0;
-}
 
 enum class Line_Kind { Other, Section, Key };
 
@@ -283,136 +276,6 @@ std::string apply_settings(const std::string& text, const std::string& section,
     return out;
 }
 
-// ---------------------------------------------------------------------------
-// Files.
-
-enum class Read_Result { Read, Missing, Unreadable };
-
-Read_Result read_whole_file(const std::string& path, std::string& out) {
-    out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return (errno == ENOENT || errno == ENOTDIR) ? Read_Result::Missing : Read_Result::Unreadable;
-    }
-    Read_Result result = Read_Result::Read;
-    try {
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-            result = Read_Result::Unreadable;
-        } else {
-            if (S_ISREG(info.st_mode) && info.st_size > 0) {
-                out.reserve(static_cast<size_t>(info.st_size));
-            }
-            char buffer[65536];
-            for (;;) {
-                ssize_t n = ::read(fd, buffer, sizeof buffer);
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n < 0) {
-                    result = Read_Result::Unreadable;
-                    break;
-                }
-                if (n == 0) {
-                    break;
-                }
-                out.append(buffer, static_cast<size_t>(n));
-            }
-        }
-    } catch (const std::bad_alloc&) {
-        result = Read_Result::Unreadable;
-    }
-    ::close(fd);
-    if (result != Read_Result::Read) {
-        out.clear();
-        out.shrink_to_fit();
-    }
-    return result;
-}
-
-bool write_all(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string directory_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Replaces the file with data: a temporary file beside it is written and
-// synced first, then renamed over it, so the old file stays whole until
-// the new one is complete. A link is followed, not replaced. A file we may
-// not write is left alone: the rename would go round its permissions, and
-// root would get past a file its owner made read-only. Gives why the old
-// file was kept, or "" when it was replaced.
-std::string replace_file(const std::string& requested_path, const std::string& data) {
-    std::string path = requested_path;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            path = real;
-            std::free(real);
-        }
-    }
-    bool existed = ::stat(path.c_str(), &info) == 0;
-    if (existed && ((info.st_mode & 0222) == 0 ||
-                    ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)) {
-        return "the file is read-only";
-    }
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            return std::strerror(errno);
-        }
-    }
-    if (fd < 0) {
-        return "no free name for a temporary file";
-    }
-    errno = 0;
-    bool ok = write_all(fd, data);
-    if (ok && existed) {
-        ok = ::fchmod(fd, info.st_mode & 07777) == 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return error != 0 ? std::strerror(error) : "the write failed";
-    }
-    int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return "";
-}
-
 // What the program is told when a file keeps its old contents.
 void warn_not_saved(const std::string& path, const std::string& reason) {
     if (LogFile::vx_log != nullptr) {
@@ -454,9 +317,15 @@ public:
     // few keys we know.
     void write_back(const std::string& section, const std::vector<Setting>& settings) const {
         std::string current;
-        if (read_whole_file(path_, current) == Read_Result::Unreadable) {
+        switch (read_whole_file(path_, current)) {
+        case Read_Result::Unreadable:
             warn_not_saved(path_, "it cannot be read");
             return;
+        case Read_Result::Not_A_File:
+            warn_not_saved(path_, "it is not a regular file");
+            return;
+        default:
+            break;
         }
         std::string failure;
         try {

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include <sys/resource.h>
+
 #include <allegro.h>
 #include <gtest/gtest.h>
 
@@ -496,10 +498,10 @@ TEST(Statistics, SecondsCloseWithTheFramesDrawnInThem)
     delete engine;
 }
 
-std::string graphics_mode_error(Engine *engine, int width, int height, int depth)
+std::string graphics_mode_error(Engine *engine, int width, int height, int depth, bool fullscreen = false)
 {
     try {
-        engine->set_graphics_mode(width, height, depth, false);
+        engine->set_graphics_mode(width, height, depth, fullscreen);
     } catch (const InitError &e) {
         return e.error_string();
     }
@@ -514,22 +516,41 @@ TEST(StartUp, AGraphicsModeThatCannotBeSetRaisesInitError)
 
     // A failing depth other than 16 raises at once, without a retry.
     EXPECT_EQ(graphics_mode_error(engine, 800, 800, 12).rfind("Could not change graphics mode: ", 0), 0u);
-    // A side below 1 is refused before the library sees it (its X11 driver
-    // aborts on such a window), at 16 bits too, without a retry.
+    // A side below 1, a side no X screen holds or a screen beyond a sane
+    // memory bound is refused before the library sees it (its X11 driver
+    // aborts or corrupts its heap on such sizes), at 16 bits too, without a
+    // retry.
     const struct {
         int width, height;
         const char *size;
-    } unusable[] = {{800, 0, "800x0"}, {0, 600, "0x600"}, {800, -1, "800x-1"}, {-5, -5, "-5x-5"}};
+    } unusable[] = {{800, 0, "800x0 has a side below 1"},
+                    {0, 600, "0x600 has a side below 1"},
+                    {800, -1, "800x-1 has a side below 1"},
+                    {-5, -5, "-5x-5 has a side below 1"},
+                    {16385, 600, "16385x600 has a side above 16384"},
+                    {800, 32768, "800x32768 has a side above 16384"},
+                    {46341, 46341, "46341x46341 has a side above 16384"},
+                    {65536, 65536, "65536x65536 has a side above 16384"},
+                    {16384, 4097, "16384x4097 has more than 67108864 pixels"}};
     for (const auto &mode : unusable) {
         EXPECT_EQ(graphics_mode_error(engine, mode.width, mode.height, 16),
-                  std::string("Could not change graphics mode: screen size ") + mode.size + " has a side below 1");
+                  std::string("Could not change graphics mode: screen size ") + mode.size);
     }
     EXPECT_EQ(read_file(dir + "/marvo.log").find("Trying 15 BPP"), std::string::npos);
 
 #ifndef __SANITIZE_ADDRESS__
-    // A screen too large for memory fails at 16 and at 15 bits. (The
-    // address sanitizer aborts on the library's oversized allocation.)
-    EXPECT_EQ(graphics_mode_error(engine, 100000, 100000, 16).rfind("Could not change graphics mode: ", 0), 0u);
+    // A screen too large for the memory left fails at 16 and at 15 bits.
+    // (The address sanitizer reserves more address space than the limit.)
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_DATA, &saved), 0);
+    const std::string status = read_file("/proc/self/status");
+    const rlim_t in_use = std::stoull(status.substr(status.find("VmData:") + 7)) * 1024;
+    rlimit tight = saved;
+    tight.rlim_cur = in_use + 16 * 1024 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_DATA, &tight), 0);
+    const std::string error = graphics_mode_error(engine, 8192, 8192, 16);
+    ASSERT_EQ(setrlimit(RLIMIT_DATA, &saved), 0);
+    EXPECT_EQ(error.rfind("Could not change graphics mode: ", 0), 0u) << error;
     EXPECT_NE(read_file(dir + "/marvo.log").find("Trying 15 BPP color depth, 16 BPP failed: "),
               std::string::npos);
 #endif

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "generator/settings.h"
@@ -203,6 +204,12 @@ TEST_F(Settings_File, WritingKeepsEveryLineItDoesNotOwn)
     ASSERT_TRUE(write_settings(ini.string(), read()));
     EXPECT_EQ(read_file(ini), after);
 
+    // A byte-order mark before the section is skipped, and kept.
+    write_file(ini, "\xEF\xBB\xBF[CONFIG]\r\nROMPath=/r\r\n");
+    ASSERT_EQ(read().rom_path, "/r");
+    ASSERT_TRUE(write_settings(ini.string(), Marvane::default_settings()));
+    EXPECT_EQ(read_file(ini), std::string("\xEF\xBB\xBF") + twelve_keys_of_a_first_start);
+
     // Without a CONFIG section the section is added at the end.
     write_file(ini, "[Other]\nA=1");
     ASSERT_TRUE(write_settings(ini.string(), Marvane::default_settings()));
@@ -219,6 +226,24 @@ TEST_F(Settings_File, AFileThatCannotBeWrittenIsLeftWhole)
     EXPECT_TRUE(fs::is_directory(ini));
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
     fs::remove(ini);
+    // Through a link: a FIFO is left alone and never waited on; a file,
+    // present or missing, is written where the link points.
+    ASSERT_EQ(mkfifo((root / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("fifo", ini);
+    EXPECT_FALSE(write_settings(ini.string(), Marvane::default_settings()));
+    EXPECT_TRUE(fs::is_fifo(root / "fifo"));
+    fs::remove(ini);
+    fs::create_symlink("target.ini", ini);
+    for (const char* before : {"", "[CONFIG]\r\nROMPath=/r\r\n"}) {
+        if (*before != '\0')
+            write_file(root / "target.ini", before);
+        ASSERT_TRUE(write_settings(ini.string(), Marvane::default_settings())) << before;
+        EXPECT_TRUE(fs::is_symlink(ini));
+        EXPECT_EQ(read_file(root / "target.ini"), twelve_keys_of_a_first_start);
+    }
+    fs::remove(ini);
+    fs::remove(root / "target.ini");
+    fs::remove(root / "fifo");
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind root";
     write_file(ini, "[CONFIG]\nVerify=1\n");

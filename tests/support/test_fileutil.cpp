@@ -495,6 +495,27 @@ TEST(Config_Write, KeepsThePermissionsAndFollowsALink) {
     struct stat info {};
     ASSERT_EQ(::stat((dir / "real.cfg").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+    // A link to a missing file creates the file it names.
+    std::filesystem::create_symlink("new.cfg", dir / "dangling.cfg");
+    set_value(dir / "dangling.cfg", "Main", "a", "3");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.cfg"));
+    EXPECT_EQ(read_file(dir / "new.cfg"), "[Main]\na = 3\n");
+}
+
+TEST(Config_Write, WhatIsNoRegularFileIsNeitherReplacedNorWaitedOn) {
+    Scratch_Dir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    for (const char* target : {"/dev/null", "fifo"}) {
+        std::filesystem::create_symlink(target, dir / "marvo.sta");
+        Captured_Log log;
+        set_value(dir / "marvo.sta", "Main", "a", "1");
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "marvo.sta")) << target;
+        EXPECT_THAT(log.text(), HasSubstr("[Warn] Could not save " + (dir / "marvo.sta"))) << target;
+        std::filesystem::remove(dir / "marvo.sta");
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    EXPECT_EQ(entries_in(dir.path()), 1u);
 }
 
 // ---------------------------------------------------------------------------
