@@ -6,6 +6,8 @@
 #include <new>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,7 +111,72 @@ Read_Result read_whole_file(const std::string& path, std::string& out) {
     return result;
 }
 
+namespace {
+
+// Blocks every signal that could end the process part way through a save
+// (a second SIGTERM, SIGXFSZ, ...); what comes meanwhile lands once the save
+// is over. Faults raised by our own code stay deliverable.
+class Signals_Held {
+public:
+    Signals_Held() {
+        sigset_t all;
+        sigfillset(&all);
+        for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
+            sigdelset(&all, fault);
+        }
+        ::pthread_sigmask(SIG_BLOCK, &all, &saved_);
+    }
+    ~Signals_Held() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    Signals_Held(const Signals_Held&) = delete;
+    Signals_Held& operator=(const Signals_Held&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+// Writes the new data over the file itself, for when no temporary file can
+// take the file's place. A write that fails part way puts the old bytes
+// back: they fit in the room the file already had.
+std::string write_in_place(const std::string& path, const struct stat& expected, const std::string& data) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    struct stat info {};
+    std::string old;
+    std::string failure;
+    if (::fstat(fd, &info) != 0) {
+        failure = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode) || info.st_dev != expected.st_dev || info.st_ino != expected.st_ino) {
+        failure = "it is not a regular file";
+    } else {
+        try {
+            old.resize(static_cast<size_t>(info.st_size));
+        } catch (const std::bad_alloc&) {
+            failure = "out of memory";
+        }
+        ssize_t n = failure.empty() ? ::pread(fd, old.data(), old.size(), 0) : 0;
+        if (failure.empty() && (n < 0 || static_cast<size_t>(n) != old.size())) {
+            failure = n < 0 ? std::strerror(errno) : "the file changed while it was saved";
+        }
+    }
+    auto write_at_start = [fd](const std::string& bytes) {
+        errno = 0;
+        return ::lseek(fd, 0, SEEK_SET) == 0 && write_all(fd, bytes) &&
+               ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
+    };
+    if (failure.empty() && !write_at_start(data)) {
+        failure = errno != 0 ? std::strerror(errno) : "the write failed";
+        write_at_start(old);
+    }
+    ::close(fd);
+    return failure;
+}
+
+}  // namespace
+
 std::string replace_file(const std::string& requested_path, const std::string& data) {
+    const Signals_Held held;
     std::string path = requested_path;
     if (!follow_links(path)) {
         return std::strerror(errno);
@@ -133,11 +200,22 @@ std::string replace_file(const std::string& requested_path, const std::string& d
         temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
-            return std::strerror(errno);
+            // A folder we may not write: the file itself may still be.
+            return existed ? write_in_place(path, info, data) : std::strerror(errno);
         }
     }
     if (fd < 0) {
         return "no free name for a temporary file";
+    }
+    // The new file takes the old one's owner, group and mode. Where it
+    // cannot (another user's file), the file is written in place instead.
+    struct stat made {};
+    if (existed && (::fstat(fd, &made) != 0 ||
+                    ((made.st_uid != info.st_uid || made.st_gid != info.st_gid) &&
+                     ::fchown(fd, info.st_uid, info.st_gid) != 0))) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return write_in_place(path, info, data);
     }
     errno = 0;
     bool ok = write_all(fd, data);

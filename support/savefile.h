@@ -21,11 +21,15 @@ enum class Read_Result { Read, Missing, Unreadable, Not_A_File };
 Read_Result read_whole_file(const std::string& path, std::string& out);
 
 // Replaces a regular file with data: a temporary file beside it is written
-// and synced first, then renamed over it, so the old file stays whole until
-// the new one is complete. A link is followed to its end and stays a link;
-// when what it points at is missing, that file is created. Only a regular
-// file is ever replaced: anything else is left alone, never written nor
-// waited on. So is a file we may not write: the rename would go round its
-// permissions, and root would get past a file its owner made read-only.
+// and synced first, given the old file's owner, group and mode, then renamed
+// over it, so the old file stays whole until the new one is complete. Where
+// no such file can take its place (a folder we may not write, another user's
+// file), the file is written in place, and put back as it was should that
+// write fail. A link is followed to its end and stays a link; when what it
+// points at is missing, that file is created. Only a regular file is ever
+// replaced: anything else is left alone, never written nor waited on. So is
+// a file we may not write: the rename would go round its permissions, and
+// root would get past a file its owner made read-only. Signals that would
+// end the process wait until the save is over.
 // Gives why the old file was kept, or "" when the data was saved.
 std::string replace_file(const std::string& path, const std::string& data);

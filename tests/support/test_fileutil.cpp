@@ -5,14 +5,18 @@
 #include <memory>
 #include <random>
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "support/logfile.h"
+#include "support/savefile.h"
 #include "support/scratch_dir.h"
 
 using ::testing::ElementsAre;
@@ -437,20 +441,45 @@ TEST(Config_Write, AnInterruptedWriteLeavesTheOldFileWhole) {
     const std::string old = "[Main]\nkeep = me\n";
     write_file(dir / "marvo.sta", old);
     // Writing beyond the size limit fails part way through the new file
-    // (the limit leaves room for the log line).
+    // (the limit leaves room for the log line), also when written in place
+    // for want of a folder we may write (which does not bind root).
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
     small.rlim_cur = 1024;
-    Captured_Log log;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    set_value(dir / "marvo.sta", "Main", "long", std::string(5000, 'v'));
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    for (const mode_t folder : {0755, 0555}) {
+        ASSERT_EQ(::chmod(dir.path().c_str(), folder), 0);
+        Captured_Log log;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        set_value(dir / "marvo.sta", "Main", "long", std::string(5000, 'v'));
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
 
-    EXPECT_EQ(read_file(dir / "marvo.sta"), old);
-    EXPECT_EQ(entries_in(dir.path()), 1u);  // no temporary file left behind
-    EXPECT_THAT(log.text(), HasSubstr("[Warn] Could not save " + (dir / "marvo.sta")));
+        EXPECT_EQ(read_file(dir / "marvo.sta"), old) << std::oct << folder;
+        EXPECT_EQ(entries_in(dir.path()), 1u);  // no temporary file left behind
+        EXPECT_THAT(log.text(), HasSubstr("[Warn] Could not save " + (dir / "marvo.sta")));
+    }
+
+    // A signal that ends the process the moment the temporary file appears
+    // waits until the save is over.
+    const std::string big(64 << 20, 'x');
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, dir.path().c_str(), IN_CREATE), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGTERM, SIG_DFL);
+        ::_exit(replace_file(dir / "marvo.sta", big).empty() ? 0 : 1);
+    }
+    pollfd created{watch, POLLIN, 0};
+    EXPECT_EQ(::poll(&created, 1, 20000), 1);
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(watch);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(read_file(dir / "marvo.sta").size(), big.size());
+    EXPECT_EQ(entries_in(dir.path()), 1u);
 }
 
 TEST(Config_Write, AFileWithoutAnyWriteBitIsNeverReplaced) {
@@ -495,6 +524,23 @@ TEST(Config_Write, KeepsThePermissionsAndFollowsALink) {
     struct stat info {};
     ASSERT_EQ(::stat((dir / "real.cfg").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+    // Root's save leaves another user's file theirs; a file we may write in
+    // a folder we may not is written in place (neither binds both kinds of user).
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown((dir / "real.cfg").c_str(), 65534, 65534), 0);
+    } else {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    }
+    set_value(dir / "link.cfg", "Main", "a", "4");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    EXPECT_EQ(read_file(dir / "real.cfg"), "[Main]\na = 4\n");
+    ASSERT_EQ(::stat((dir / "real.cfg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (::geteuid() == 0) {
+        EXPECT_EQ(info.st_uid, 65534u);
+        EXPECT_EQ(info.st_gid, 65534u);
+    }
+    EXPECT_EQ(entries_in(dir.path()), 2u);
     // A link to a missing file creates the file it names.
     std::filesystem::create_symlink("new.cfg", dir / "dangling.cfg");
     set_value(dir / "dangling.cfg", "Main", "a", "3");
