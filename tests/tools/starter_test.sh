@@ -76,6 +76,9 @@ nl='
 odd="emu${nl}echo Will run: \"\$(touch pwned)\"${nl}pause${nl}${nl}@echo on"
 mkdir "$odd" && cp emu.sh "$odd/emu.sh"
 run_case linebreak pacman pacman "'$work/$odd'"
+cr=$(printf '\r')
+mkdir "emu$cr${nl}dir" && cp emu.sh "emu$cr${nl}dir/emu.sh"
+run_case crlf "a$cr${nl}b" "'a$cr${nl}b'" "'$work/emu$cr${nl}dir'"
 
 # Pre- and post-commands run exactly as written, whatever their first word:
 # only the lines the front-end writes itself are translated. In debug mode
