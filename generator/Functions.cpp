@@ -56,6 +56,7 @@ std::string game_word(const std::string& game)
 bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run_Host& host)
 {
     const std::string result_file = folder + host_separator + "vgame9.txt";
+    const std::string error_file = folder + host_separator + "vgame9-errors.txt";
     delete_file(result_file);
     if (!directory_exists(MameDirectory))
         throw Run_Error("Cannot run MAME in its folder \"" + MameDirectory +
@@ -64,18 +65,25 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     // MAME looks for its own files in the current directory, so it runs in
     // its folder; only the shell changes there, the relative paths of the
     // window keep meaning the folder this program started in. The ROM path
-    // is made absolute for that reason, and the answer's file is opened
-    // before the change. The executable is started from the current
-    // directory, which the shell only searches when told so.
+    // is made absolute for that reason. The executable is started from the
+    // current directory, which the shell only searches when told so.
+    // The shell ends with 2 when it cannot change folder or open a
+    // redirection, as MAME does for a bad set: so a failed change ends
+    // with 126 (MAME not started), and the answer's file is opened here.
     const std::string rom_directory = std::filesystem::absolute(RomDirectory).string();
     const std::string command =
-        "{ cd " + shell_quote(MameDirectory) + " && exec " +
+        "cd " + shell_quote(MameDirectory) + " || exit 126; exec " +
         shell_quote(std::string(".") + host_separator + MameExeName) + " -verifyroms " +
-        game_word(game) + " -rp " + shell_quote(rom_directory) + "; } > " +
-        shell_quote(result_file);
-    // A bad set ends MAME with a non-zero code: that is its answer, which
-    // the verdict line gives.
-    run_hidden(command);
+        game_word(game) + " -rp " + shell_quote(rom_directory);
+    // MAME answers 0 for a good set and 2 for a bad or missing one, which
+    // the verdict line tells apart; anything else (a crash, a kill, a name
+    // it does not know) says nothing about the set.
+    const int code = run_hidden(command, error_file, result_file);
+    if (code != 0 && code != 2) {
+        const std::string said = first_line(error_file);
+        throw Run_Error("Mame -verifyroms " + game + " failed with exit code " +
+                        std::to_string(code) + (said.empty() ? "." : ": " + said));
+    }
 
     Text_Reader result;
     for (int attempt = 0; attempt < 2000 && !result.open(result_file); ++attempt) {

@@ -62,8 +62,11 @@ extern Name_Table WorkingTable;     // (game name, "yes" or "no")
 extern Name_Table CategoryTable;    // (game name as in catver.ini, category)
 
 // Runs MAME's ROM check for one game, its answer going to `folder`; true when
-// MAME's verdict is that the set is good or the best available. Pumps the
-// host's messages while it waits for the result file.
+// MAME's verdict is that the set is good or the best available, false when
+// it is bad or not found. Pumps the host's messages while it waits for the
+// result file. Throws Run_Error, with MAME's first line of error output,
+// when the check gives no verdict: MAME could not be started in its folder
+// or ended with a status other than 0 and 2.
 bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run_Host& host);
 
 // True when the first entry of WorkingTable for the game says "yes".

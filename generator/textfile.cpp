@@ -232,12 +232,16 @@ std::string shell_quote(const std::string& text)
     return quoted + "'";
 }
 
-int run_hidden(const std::string& command, const std::string& error_file)
+int run_hidden(const std::string& command, const std::string& error_file,
+               const std::string& output_file)
 {
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0)
         throw Run_Error("Cannot start the command shell " + ShellName + ".");
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (!output_file.empty())
+        posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (error_file.empty())
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     else

@@ -95,10 +95,12 @@ void sleep_ms(int milliseconds);
 std::string shell_quote(const std::string& text);
 // Runs a command line with ShellName -c, hidden (no input) and waits for it
 // to end; its error output goes to `error_file` (created or truncated), or
-// nowhere when that is empty. Returns the command's exit status (128 + the
-// signal's number when a signal ended it). Throws Run_Error when the shell
-// cannot be started.
-int run_hidden(const std::string& command, const std::string& error_file = std::string());
+// nowhere when that is empty, and its output to `output_file` likewise, or
+// where this program's goes when that is empty. Returns the command's exit
+// status (128 + the signal's number when a signal ended it). Throws
+// Run_Error when the shell cannot be started.
+int run_hidden(const std::string& command, const std::string& error_file = std::string(),
+               const std::string& output_file = std::string());
 
 // The first line of a file, without its line end; empty when there is none
 // or the file cannot be read.

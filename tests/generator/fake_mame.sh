@@ -53,12 +53,12 @@ case "$1" in
         case "$2" in
             good)
                 echo "romset $set_name is good"
-                echo "1 romsets found, 1 were OK." >&2
+                echo "1 romsets found, 1 were OK."
                 exit 0 ;;
             best)
                 echo "$rom.u1 (16384 bytes) - NEEDS REDUMP"
                 echo "romset $set_name is best available"
-                echo "1 romsets found, 1 were OK." >&2
+                echo "1 romsets found, 1 were OK."
                 exit 0 ;;
             *)
                 echo "$rom.u1 (16384 bytes) - NOT FOUND - NO GOOD DUMP KNOWN"

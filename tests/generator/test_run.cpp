@@ -340,6 +340,29 @@ TEST_F(Generator_Run, VerificationAsksMameForEachGame)
     EXPECT_EQ(log[5], mame.string() + "|[-verifyroms][mrdo][-rp][" + roms.string() + "]");
     EXPECT_FALSE(fs::exists(mame / "vgame9.txt"));
     EXPECT_EQ(temp_left(), Names{});
+
+    // A check without a verdict ends the run at sf2: a MAME that no longer
+    // knows the name, one killed. Sets bad (pacman) or not found (galaga)
+    // are only left out.
+    write_file(roms / "galaga.zip", "");
+    write_file(mame / "fixture-verify.txt", "pacman bad puckman\npuckman good\n");
+    const std::pair<fs::path, std::string> failing[] = {
+        {mame / "fixture-listfull.txt", "Name:     Description:\n"},
+        {exe, "#!/bin/sh\nkill -s KILL $$\n"}};
+    const std::string said[] = {"5: No matching systems found for 'sf2'", "137."};
+    for (int k = 0; k < 2; ++k) {
+        host.messages.clear();
+        host.on_progress = [&](const std::string& text) {
+            if (text.rfind("sf2 ", 0) == 0)
+                write_file(failing[k].first, failing[k].second);
+        };
+        write_file(mame / "fixture-listfull.txt", default_full_list());
+        run();
+        EXPECT_EQ(host.messages, Names{"Mame -verifyroms sf2 failed with exit code " + said[k] +
+                                       "\nThe catalogue files hold only the games written "
+                                       "before it.|Tovan Marvane Tools"});
+        EXPECT_EQ(output("mame.rom"), crlf({"puckman"}));
+    }
 }
 
 TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
