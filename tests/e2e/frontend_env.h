@@ -53,8 +53,10 @@ inline std::vector<std::string> lines_of(const std::string& text)
     return lines;
 }
 
-// Calls done until it holds or the time runs out; short pauses between.
-inline bool within(double seconds, const std::function<bool()>& done)
+// Calls done until it holds or the time runs out; short pauses between
+// (shorter ones where the moment it holds is measured).
+inline bool within(double seconds, const std::function<bool()>& done,
+                   std::chrono::microseconds pause = std::chrono::milliseconds(20))
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
@@ -62,7 +64,7 @@ inline bool within(double seconds, const std::function<bool()>& done)
             return true;
         if (std::chrono::steady_clock::now() >= end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(pause);
     }
 }
 
