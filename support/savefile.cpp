@@ -147,8 +147,8 @@ std::string write_in_place(const std::string& path, const struct stat& expected,
     std::string failure;
     if (::fstat(fd, &info) != 0) {
         failure = std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode) || info.st_dev != expected.st_dev || info.st_ino != expected.st_ino) {
-        failure = "it is not a regular file";
+    } else if (info.st_dev != expected.st_dev || info.st_ino != expected.st_ino) {
+        failure = "the file changed while it was saved";
     } else {
         try {
             old.resize(static_cast<size_t>(info.st_size));
