@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <deque>
 #include <new>
 
 #include <fcntl.h>
@@ -26,38 +27,6 @@ bool write_all(int fd, const std::string& data) {
         done += static_cast<size_t>(n);
     }
     return true;
-}
-
-std::string directory_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Follows the links at `path` to what a write through them would reach,
-// which may be missing. False (errno set) for a loop or an unreadable link.
-bool follow_links(std::string& path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-            return true;
-        }
-        std::string target(PATH_MAX, '\0');
-        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n < 0) {
-            return false;
-        }
-        if (static_cast<size_t>(n) >= target.size()) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        target.resize(static_cast<size_t>(n));
-        path = !target.empty() && target[0] == '/' ? target : directory_of(path) + "/" + target;
-    }
-    errno = ELOOP;
-    return false;
 }
 
 }  // namespace
@@ -111,34 +80,168 @@ Read_Result read_whole_file(const std::string& path, std::string& out) {
     return result;
 }
 
+Signals_Held::Signals_Held() {
+    sigset_t all;
+    sigfillset(&all);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
+        sigdelset(&all, fault);
+    }
+    ::pthread_sigmask(SIG_BLOCK, &all, &saved_);
+}
+
+Signals_Held::~Signals_Held() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
 namespace {
 
-// Blocks every signal that could end the process part way through a save
-// (a second SIGTERM, SIGXFSZ, ...); what comes meanwhile lands once the save
-// is over. Faults raised by our own code stay deliverable.
-class Signals_Held {
+class Descriptor {
 public:
-    Signals_Held() {
-        sigset_t all;
-        sigfillset(&all);
-        for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
-            sigdelset(&all, fault);
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { reset(-1); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
-        ::pthread_sigmask(SIG_BLOCK, &all, &saved_);
+        fd_ = fd;
     }
-    ~Signals_Held() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-    Signals_Held(const Signals_Held&) = delete;
-    Signals_Held& operator=(const Signals_Held&) = delete;
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
-    sigset_t saved_;
+    int fd_ = -1;
 };
+
+// A folder to work in by name. Opened for reading where we may, so that it
+// can be synced; a folder we may only pass through still serves the *at calls.
+int open_folder(int at, const char* name) {
+    int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) {
+        fd = ::openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    return fd;
+}
+
+std::deque<std::string> names_in(const std::string& path) {
+    std::deque<std::string> names;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        std::string name = path.substr(start, end - start);
+        if (!name.empty() && name != ".") {
+            names.push_back(std::move(name));
+        }
+        start = end + 1;
+    }
+    return names;
+}
+
+std::string directory_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whose a link's target is: its own owner, or where it is missing, the owner
+// of the folder it would be made in. -1 when neither can be told.
+uid_t owner_of_target(int folder, const std::string& target) {
+    struct stat info {};
+    if (::fstatat(folder, target.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        return info.st_uid;
+    }
+    if (errno == ENOENT && ::fstatat(folder, directory_of(target).c_str(), &info, 0) == 0) {
+        return info.st_uid;
+    }
+    return static_cast<uid_t>(-1);
+}
+
+// Where a write to a path lands: a folder, held open so that nothing can
+// be swapped under us, and the last name in it, which is no link.
+struct Write_Target {
+    Descriptor folder;
+    std::string name;
+};
+
+// Walks the path name by name, following links as the kernel would. Run as
+// root, a link that belongs neither to root nor to the owner of what it
+// points at is not followed: as the kernel does for links in shared folders,
+// so that a user's link cannot steer root's write onto another's file.
+// Gives "" or why the path cannot be written.
+std::string find_write_target(const std::string& path, Write_Target& target) {
+    std::deque<std::string> rest = names_in(path);
+    if (rest.empty()) {
+        return std::strerror(path.empty() ? ENOENT : EISDIR);
+    }
+    target.folder.reset(open_folder(AT_FDCWD, path[0] == '/' ? "/" : "."));
+    const bool root = ::geteuid() == 0;
+    for (int links = 0; target.folder.get() >= 0;) {
+        std::string name = std::move(rest.front());
+        rest.pop_front();
+        struct stat info {};
+        if (::fstatat(target.folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT && rest.empty()) {
+                target.name = std::move(name);
+                return "";
+            }
+            return std::strerror(errno);
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (++links > 40) {
+                return std::strerror(ELOOP);
+            }
+            std::string link(PATH_MAX, '\0');
+            ssize_t n = ::readlinkat(target.folder.get(), name.c_str(), link.data(), link.size());
+            if (n <= 0 || static_cast<size_t>(n) >= link.size()) {
+                return std::strerror(n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG);
+            }
+            link.resize(static_cast<size_t>(n));
+            if (root && info.st_uid != 0 && info.st_uid != owner_of_target(target.folder.get(), link)) {
+                errno = EACCES;
+                return "it is a link to what its owner does not own";
+            }
+            std::deque<std::string> more = names_in(link);
+            rest.insert(rest.begin(), more.begin(), more.end());
+            if (link[0] == '/') {
+                target.folder.reset(open_folder(AT_FDCWD, "/"));
+            }
+            if (rest.empty()) {
+                return std::strerror(EISDIR);
+            }
+            continue;
+        }
+        if (rest.empty()) {
+            target.name = std::move(name);
+            return "";
+        }
+        target.folder.reset(open_folder(target.folder.get(), name.c_str()));
+    }
+    return std::strerror(errno);
+}
+
+// Run as root, a file or folder we made in another user's folder is theirs.
+void give_to_owner_of(int folder, int made) {
+    struct stat owner {};
+    if (::geteuid() == 0 && ::fstat(folder, &owner) == 0 && owner.st_uid != 0) {
+        (void)!::fchown(made, owner.st_uid, owner.st_gid);
+    }
+}
 
 // Writes the new data over the file itself, for when no temporary file can
 // take the file's place. A write that fails part way puts the old bytes
 // back: they fit in the room the file already had.
-std::string write_in_place(const std::string& path, const struct stat& expected, const std::string& data) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+std::string write_in_place(const Write_Target& target, const struct stat& expected, const std::string& data) {
+    int fd = ::openat(target.folder.get(), target.name.c_str(),
+                      O_RDWR | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return std::strerror(errno);
     }
@@ -177,69 +280,108 @@ std::string write_in_place(const std::string& path, const struct stat& expected,
 
 std::string replace_file(const std::string& requested_path, const std::string& data) {
     const Signals_Held held;
-    std::string path = requested_path;
-    if (!follow_links(path)) {
-        return std::strerror(errno);
+    Write_Target target;
+    if (std::string failure = find_write_target(requested_path, target); !failure.empty()) {
+        return failure;
     }
+    const int folder = target.folder.get();
+    const char* name = target.name.c_str();
     struct stat info {};
-    bool existed = ::lstat(path.c_str(), &info) == 0;
+    bool existed = ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (!existed && errno != ENOENT) {
         return std::strerror(errno);
     }
     if (existed && !S_ISREG(info.st_mode)) {
         return "it is not a regular file";
     }
-    if (existed && ((info.st_mode & 0222) == 0 ||
-                    ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)) {
+    if (existed && ((info.st_mode & 0222) == 0 || ::faccessat(folder, name, W_OK, AT_EACCESS) != 0)) {
         return "the file is read-only";
     }
 
+    // While it is written, the new file is ours alone: the old one may be
+    // readable by fewer than the umask would let read a new file.
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
+    Descriptor file;
+    for (int attempt = 0; attempt < 100 && file.get() < 0; ++attempt) {
+        temp = target.name + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+        file.reset(::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, existed ? 0600 : 0666));
+        if (file.get() < 0 && errno != EEXIST) {
             // A folder we may not write: the file itself may still be.
-            return existed ? write_in_place(path, info, data) : std::strerror(errno);
+            return existed ? write_in_place(target, info, data) : std::strerror(errno);
         }
     }
-    if (fd < 0) {
+    if (file.get() < 0) {
         return "no free name for a temporary file";
     }
-    // The new file takes the old one's owner, group and mode. Where it
-    // cannot (another user's file), the file is written in place instead.
+    // The new file takes the old one's owner and group. Where it cannot
+    // (another user's file), the file is written in place instead.
     struct stat made {};
-    if (existed && (::fstat(fd, &made) != 0 ||
+    if (existed && (::fstat(file.get(), &made) != 0 ||
                     ((made.st_uid != info.st_uid || made.st_gid != info.st_gid) &&
-                     ::fchown(fd, info.st_uid, info.st_gid) != 0))) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return write_in_place(path, info, data);
+                     ::fchown(file.get(), info.st_uid, info.st_gid) != 0))) {
+        file.reset(-1);
+        ::unlinkat(folder, temp.c_str(), 0);
+        return write_in_place(target, info, data);
+    }
+    if (!existed) {
+        give_to_owner_of(folder, file.get());
     }
     errno = 0;
-    bool ok = write_all(fd, data);
+    bool ok = write_all(file.get(), data);
     if (ok && existed) {
-        ok = ::fchmod(fd, info.st_mode & 07777) == 0;
+        ok = ::fchmod(file.get(), info.st_mode & 07777) == 0;
     }
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && ::fsync(file.get()) == 0;
     int error = errno;
-    if (::close(fd) != 0 && ok) {
+    if (::close(file.release()) != 0 && ok) {
         ok = false;
         error = errno;
     }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && ::renameat(folder, temp.c_str(), folder, name) != 0) {
         ok = false;
         error = errno;
     }
     if (!ok) {
-        ::unlink(temp.c_str());
+        ::unlinkat(folder, temp.c_str(), 0);
         return error != 0 ? std::strerror(error) : "the write failed";
     }
-    int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    ::fsync(folder);
     return "";
+}
+
+int open_for_writing(const std::string& path, int flags, mode_t mode) {
+    Write_Target target;
+    if (!find_write_target(path, target).empty()) {
+        return -1;
+    }
+    flags |= O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+    // Made here or found here: only a file we made changes its owner.
+    Descriptor file;
+    if ((flags & O_CREAT) != 0) {
+        file.reset(::openat(target.folder.get(), target.name.c_str(), (flags & ~O_TRUNC) | O_EXCL, mode));
+    }
+    const bool made = file.get() >= 0;
+    if (!made && ((flags & O_CREAT) == 0 || errno == EEXIST)) {
+        file.reset(::openat(target.folder.get(), target.name.c_str(), flags & ~O_CREAT));
+    }
+    if (file.get() < 0) {
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        errno = EINVAL;  // never a FIFO or device: writing there may block for good
+        return -1;
+    }
+    if (made) {
+        give_to_owner_of(target.folder.get(), file.get());
+    }
+    ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+    return file.release();
+}
+
+void give_to_folder_owner(const std::string& path) {
+    struct stat owner {};
+    if (::geteuid() == 0 && ::stat(directory_of(path).c_str(), &owner) == 0 && owner.st_uid != 0) {
+        (void)!::lchown(path.c_str(), owner.st_uid, owner.st_gid);
+    }
 }

@@ -464,6 +464,7 @@ TEST(Config_Write, AnInterruptedWriteLeavesTheOldFileWhole) {
     // A signal that ends the process the moment the temporary file appears
     // waits until the save is over.
     const std::string big(64 << 20, 'x');
+    ASSERT_EQ(::chmod((dir / "marvo.sta").c_str(), 0600), 0);
     const int watch = ::inotify_init1(IN_CLOEXEC);
     ASSERT_GE(::inotify_add_watch(watch, dir.path().c_str(), IN_CREATE), 0);
     const pid_t child = ::fork();
@@ -473,12 +474,19 @@ TEST(Config_Write, AnInterruptedWriteLeavesTheOldFileWhole) {
     }
     pollfd created{watch, POLLIN, 0};
     EXPECT_EQ(::poll(&created, 1, 20000), 1);
+    // No one else may read it while it is written, as they may not the old file.
+    alignas(inotify_event) char event[sizeof(inotify_event) + NAME_MAX + 1];
+    struct stat temp {};
+    EXPECT_TRUE(::read(watch, event, sizeof event) > 0 &&
+                ::stat((dir / reinterpret_cast<inotify_event*>(event)->name).c_str(), &temp) == 0 &&
+                (temp.st_mode & 077) == 0) << std::oct << temp.st_mode;
     ::kill(child, SIGTERM);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ::close(watch);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_EQ(read_file(dir / "marvo.sta").size(), big.size());
+    EXPECT_EQ(std::filesystem::status(dir / "marvo.sta").permissions(), std::filesystem::perms(0600));
     EXPECT_EQ(entries_in(dir.path()), 1u);
 }
 
@@ -528,6 +536,7 @@ TEST(Config_Write, KeepsThePermissionsAndFollowsALink) {
     // a folder we may not is written in place (neither binds both kinds of user).
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown((dir / "real.cfg").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::lchown((dir / "link.cfg").c_str(), 65534, 65534), 0);  // a user's link to their own file
     } else {
         ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
     }
@@ -541,6 +550,36 @@ TEST(Config_Write, KeepsThePermissionsAndFollowsALink) {
         EXPECT_EQ(info.st_gid, 65534u);
     }
     EXPECT_EQ(entries_in(dir.path()), 2u);
+    if (::geteuid() == 0) {
+        // Root never writes through a user's link to what is not the user's,
+        // and keeps a group that differs from the owner's.
+        ASSERT_EQ(::chown((dir / "real.cfg").c_str(), 0, 65534), 0);
+        set_value(dir / "link.cfg", "Main", "a", "5");
+        EXPECT_EQ(read_file(dir / "real.cfg"), "[Main]\na = 4\n");
+        set_value(dir / "real.cfg", "Main", "a", "5");
+        ASSERT_EQ(::stat((dir / "real.cfg").c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid * 100000 + info.st_gid, 65534u) << read_file(dir / "real.cfg");
+        // A user who may write root's file cannot give it away: it is written in place.
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+        ASSERT_EQ(::chmod((dir / "real.cfg").c_str(), 0666), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::_exit(::setgid(65534) || ::setuid(65534) || !replace_file(dir / "real.cfg", "6").empty());
+        }
+        int status = -1;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(read_file(dir / "real.cfg"), "6");
+        ASSERT_EQ(::stat((dir / "real.cfg").c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid * 100000 + info.st_gid, 65534u);
+        EXPECT_EQ(entries_in(dir.path()), 2u);
+        // What root makes in a user's folder is the user's.
+        ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
+        set_value(dir / "made.cfg", "Main", "a", "1");
+        ASSERT_EQ(::stat((dir / "made.cfg").c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid + info.st_gid, 2 * 65534u);
+        std::filesystem::remove(dir / "made.cfg");
+    }
     // A link to a missing file creates the file it names.
     std::filesystem::create_symlink("new.cfg", dir / "dangling.cfg");
     set_value(dir / "dangling.cfg", "Main", "a", "3");
