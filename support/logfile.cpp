@@ -1,5 +1,6 @@
 #include "support/logfile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -8,6 +9,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "support/savefile.h"
 
 namespace LogFile {
 
@@ -24,13 +27,15 @@ Log_Rotate_Listener::~Log_Rotate_Listener() = default;
 
 Log_File::Log_File(const std::string& name) {
     rotate_log_files(name, 5, nullptr);
-    // The stream cannot choose the permission bits, so the file is created
-    // first with the ones we want; the stream then truncates and keeps them.
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
-    if (fd >= 0) {
-        ::close(fd);
+    // Opened as every file we write is: never through a link planted for
+    // root, never waiting on a FIFO.
+    fd_ = open_for_writing(name, O_WRONLY | O_CREAT | O_TRUNC, 0664);
+}
+
+Log_File::~Log_File() {
+    if (fd_ >= 0) {
+        ::close(fd_);
     }
-    stream_.open(name, std::ios::out | std::ios::trunc);
 }
 
 void Log_File::error(const std::string& message) { write_line("Err ", message); }
@@ -55,11 +60,28 @@ std::string format_log_time(std::time_t seconds, int milliseconds) {
 }
 
 void Log_File::write_line(const std::string& level, const std::string& message) {
+    if (fd_ < 0) {
+        return;
+    }
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    stream_ << format_log_time(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000)) << " [" << level << "] "
-            << message << '\n';
-    stream_.flush();
+    const std::string line = format_log_time(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000)) + " [" +
+                             level + "] " + message + '\n';
+    const off_t start = ::lseek(fd_, 0, SEEK_CUR);
+    for (size_t done = 0; done < line.size();) {
+        ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            // Full disk or size limit: what part of the line got in goes.
+            if (start >= 0 && ::ftruncate(fd_, start) == 0) {
+                ::lseek(fd_, start, SEEK_SET);
+            }
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
 }
 
 void open_log_file(const std::string& name) { vx_log = new Log_File(name); }

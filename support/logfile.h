@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <string>
 
 namespace LogFile {
@@ -29,12 +28,15 @@ public:
 };
 
 // One log file. Opening it first rotates the older copies (five are kept),
-// then starts an empty file. Every line is flushed at once so that nothing
-// is lost when the process ends abruptly. A file that cannot be opened
-// swallows every line silently.
+// then starts an empty file. Every line is written at once so that nothing
+// is lost when the process ends abruptly. A file that cannot be opened, or
+// is no regular file (a FIFO would hold the program until someone reads
+// it), swallows every line silently; so does a full disk or a file-size
+// limit, line by line: a line is written whole or not at all.
 class Log_File {
 public:
     explicit Log_File(const std::string& name);
+    ~Log_File();
     Log_File(const Log_File&) = delete;
     Log_File& operator=(const Log_File&) = delete;
 
@@ -43,11 +45,11 @@ public:
     void info(const std::string& message);     // level "Info"
     void debug(const std::string& message);    // level "Debug"
 
-    // "<date>.<ms> [<level>] <message>" and an end of line, flushed.
+    // "<date>.<ms> [<level>] <message>" and an end of line, written at once.
     void write_line(const std::string& level, const std::string& message);
 
 private:
-    std::ofstream stream_;
+    int fd_;
 };
 
 // The time part of a log line for a moment given in seconds since the epoch

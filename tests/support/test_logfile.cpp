@@ -1,13 +1,16 @@
 #include "support/logfile.h"
 
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
 #include <utility>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -158,6 +161,23 @@ TEST(Log_File, AMissingDirectoryDropsEveryLineSilently) {
     Log_File log(dir / "no/such/dir/marvo.log");
     log.error("nobody hears this");
     EXPECT_FALSE(path_exists(dir / "no"));
+    // Nor does a FIFO, which never holds the start waiting for a reader.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    ::alarm(10);
+    Log_File fifo(dir / "fifo");
+    ::alarm(0);
+    // Past a size limit, a line goes whole.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{}, small{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    Log_File limited(dir / "limited");
+    small = {100, saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    limited.info(std::string(30, 'a'));
+    limited.info(std::string(30, 'b'));
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_EQ(lines_of(read_file(dir / "limited")).size(), 1u);
+    EXPECT_EQ(read_file(dir / "limited").back(), '\n');
 }
 
 TEST(Log_File, OpenLogFileSetsTheGlobalLog) {
