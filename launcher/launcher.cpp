@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "addons/alttf.h"
@@ -22,6 +23,7 @@
 #include "engine/engine.h"
 #include "launcher/bgctrl.h"
 #include "support/fileutil.h"
+#include "support/savefile.h"
 
 namespace Marvane {
 
@@ -119,6 +121,8 @@ const char* signal_name(int number)
         return "SIGHUP";
     case SIGINT:
         return "SIGINT";
+    case SIGQUIT:
+        return "SIGQUIT";
     default:
         return "an unknown signal";
     }
@@ -148,7 +152,7 @@ sigset_t termination_signals()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (const int number : {SIGTERM, SIGHUP, SIGINT})
+    for (const int number : {SIGTERM, SIGHUP, SIGINT, SIGQUIT})
         sigaddset(&set, number);
     return set;
 }
@@ -167,7 +171,7 @@ void catch_termination_signals()
     action.sa_handler = on_termination_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int number : {SIGTERM, SIGHUP, SIGINT})
+    for (const int number : {SIGTERM, SIGHUP, SIGINT, SIGQUIT})
         sigaction(number, &action, nullptr);
     // A signal held meanwhile lands now, on our handler. Released also when
     // held by whoever started us: a cabinet must always be able to stop it,
@@ -466,6 +470,8 @@ void Launcher_Controller::restore_state()
 
 void Launcher_Controller::save_state()
 {
+    // Every part of the state or none: a second signal lands once all are saved.
+    const Signals_Held held;
     music_controller->save_state(state);
     emulator_manager->save_state();
     std::unique_ptr<Config_Section> section(state->get_section(STATE_SECTION));
@@ -532,16 +538,12 @@ void Launcher_Controller::game_selected(Emulator* emulator, Game* game)
     const std::string log_path = quote_rom_path(front_end_directory + "/" + BATCH_LOG_FILE);
 
     const std::string batch_file = prepared_file_name(BATCH_FILE);
-    const int fd = ::open(batch_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0664);
-    if (fd >= 0)
-        ::close(fd);
-    std::ofstream out;
-    if (fd >= 0)
-        out.open(batch_file, std::ios::out | std::ios::trunc);
-    if (fd < 0 || !out) {
+    const int fd = open_for_writing(batch_file, O_WRONLY | O_CREAT | O_TRUNC, 0664);
+    if (fd < 0) {
         refuse_hand_over(batch_file);
         return;
     }
+    std::ostringstream out;
 
     std::string directory = emulator->directory();
     fix_filename_slashes(directory);
@@ -570,9 +572,8 @@ void Launcher_Controller::game_selected(Emulator* emulator, Game* game)
         out << "pause\n";
     // A full disk shows only here: the starter must not be sent to a file
     // that holds part of the commands, or none.
-    const bool written = static_cast<bool>(out);
-    out.close();
-    if (!written || !out) {
+    const bool written = write_all(fd, out.str());
+    if (::close(fd) != 0 || !written) {
         // Only the name goes: when it is a link, never what it points to.
         unlink(batch_file.c_str());
         refuse_hand_over(batch_file);

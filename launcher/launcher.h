@@ -137,11 +137,11 @@ private:
     int exit_code = 2;
 };
 
-// Holds SIGTERM, SIGHUP and SIGINT back; call first in main, so that one
+// Holds SIGTERM, SIGHUP, SIGINT and SIGQUIT back; call first in main, so that one
 // coming while install_allegro's own handlers are in place (they crash the
 // process) waits for catch_termination_signals.
 void hold_termination_signals();
-// Makes SIGTERM, SIGHUP and SIGINT end the run as the quit key does, with
+// Makes SIGTERM, SIGHUP, SIGINT and SIGQUIT end the run as the quit key does, with
 // the state saved once it was read; a second one while shutting down ends
 // the process at once. Releases the held signals. Call after install_allegro.
 void catch_termination_signals();

@@ -3,6 +3,7 @@
 #include <allegro.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,9 @@ bool quietly_create_directory(const std::string& path)
 int main(int argc, char** argv)
 {
     Marvane::hold_termination_signals();
+    // A file-size limit makes a write fail as a full disk does, and the
+    // program goes on: a game chosen is still handed over.
+    std::signal(SIGXFSZ, SIG_IGN);
     bool accepted = true;
     bool fade = false;
     if (is_pair(argc, argv, FADE_PAIR))
@@ -66,10 +70,9 @@ int main(int argc, char** argv)
         allegro_message("Use marvo.exe.\n");
         return 3;
     }
-    if (!quietly_create_directory("logs")) {
-        tell_refusal("Could not create the directory logs");
+    // The starter tells the owner what code 4 means.
+    if (!quietly_create_directory("logs"))
         return 4;
-    }
 
     int result = 3;
     Marvane::Launcher_Controller* controller = nullptr;

@@ -594,7 +594,13 @@ bool directory_exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool create_directory(const std::string& path) { return ::mkdir(path.c_str(), 0775) == 0; }
+bool create_directory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0775) != 0) {
+        return false;
+    }
+    give_to_folder_owner(path);
+    return true;
+}
 
 int file_size(const std::string& path) {
     struct stat info {};

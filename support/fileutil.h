@@ -124,6 +124,7 @@ void fix_file_name_case(std::string& name);
 bool file_exists(const std::string& path);
 bool directory_exists(const std::string& path);
 // Creates one directory (mode 0775); false also when it exists already.
+// Made by root in another user's folder, it is that user's.
 bool create_directory(const std::string& path);
 // Size in bytes; 0 when missing; files of 2 GiB or more give INT32_MAX.
 int file_size(const std::string& path);

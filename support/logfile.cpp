@@ -1,6 +1,5 @@
 #include "support/logfile.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -68,19 +67,9 @@ void Log_File::write_line(const std::string& level, const std::string& message) 
     const std::string line = format_log_time(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000)) + " [" +
                              level + "] " + message + '\n';
     const off_t start = ::lseek(fd_, 0, SEEK_CUR);
-    for (size_t done = 0; done < line.size();) {
-        ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            // Full disk or size limit: what part of the line got in goes.
-            if (start >= 0 && ::ftruncate(fd_, start) == 0) {
-                ::lseek(fd_, start, SEEK_SET);
-            }
-            return;
-        }
-        done += static_cast<size_t>(n);
+    // Full disk or size limit: what part of the line got in goes.
+    if (!write_all(fd_, line) && start >= 0 && ::ftruncate(fd_, start) == 0) {
+        ::lseek(fd_, start, SEEK_SET);
     }
 }
 

@@ -12,9 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-bool write_all(int fd, const std::string& data) {
+bool write_all(int fd, std::string_view data) {
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -28,8 +26,6 @@ bool write_all(int fd, const std::string& data) {
     }
     return true;
 }
-
-}  // namespace
 
 std::size_t mark_length(std::string_view text) {
     return text.substr(0, byte_order_mark.size()) == byte_order_mark ? byte_order_mark.size() : 0;

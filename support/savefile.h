@@ -38,6 +38,10 @@ Read_Result read_whole_file(const std::string& path, std::string& out);
 // Gives why the old file was kept, or "" when the data was saved.
 std::string replace_file(const std::string& path, const std::string& data);
 
+// Writes all of data to fd, going on after a signal; false when a write
+// fails (errno set), or writes nothing (a full disk, a file-size limit).
+bool write_all(int fd, std::string_view data);
+
 // Opens a regular file for writing, as open(2) does with flags (O_CREAT,
 // O_TRUNC, O_APPEND, ...) and mode. Run as root, a link is followed only
 // where it belongs to root or to the owner of what it points at, so that no
