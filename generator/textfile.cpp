@@ -8,12 +8,14 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "generator/Functions.h"
+#include "support/savefile.h"
 
 extern char** environ;
 
@@ -123,9 +125,18 @@ void Text_Writer::open(const std::string& path, const char* mode)
     if (file_ != nullptr)
         close();
     path_ = path;
-    file_ = std::fopen(path.c_str(), mode);
-    if (file_ == nullptr)
+    // Opened as every file we write is: never through a link planted for
+    // root; made by root in a user's folder, the user's.
+    const int flags = O_WRONLY | O_CREAT | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
+    const int fd = open_for_writing(path, flags, 0666);
+    file_ = fd < 0 ? nullptr : ::fdopen(fd, mode);
+    if (file_ == nullptr) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        errno = error;
         throw Run_Error(system_error_text("Cannot create file", path));
+    }
 }
 
 void Text_Writer::create(const std::string& path) { open(path, "wb"); }
@@ -252,8 +263,18 @@ int run_hidden(const std::string& command, const std::string& error_file,
     std::string dash_c = "-c";
     std::string line = command;
     char* argv[] = {shell.data(), dash_c.data(), line.data(), nullptr};
+    // We ignore SIGXFSZ; MAME must not: a list cut at a file-size limit
+    // would pass for a whole one, where MAME's death says what happened.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, shell.c_str(), &actions, nullptr, argv, environ);
+    const int failed = posix_spawn(&pid, shell.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) {
         errno = failed;

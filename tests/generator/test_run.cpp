@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <functional>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "generator/Functions.h"
 
 using namespace generator_test;
@@ -123,6 +126,9 @@ TEST_F(Generator_Run, DirectoriesAreNormalisedAndWrittenBackBeforeTheChecks)
 
 TEST_F(Generator_Run, ListCommandsAndTheFilesWritten)
 {
+    // Run by root in a user's folder, what it makes there is the user's.
+    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+    ASSERT_EQ(chown(out.c_str(), owner, -1), 0);
     run();
     ASSERT_EQ(host.messages, Names{completed});
     const std::string cwd = fs::current_path().string();
@@ -139,6 +145,10 @@ TEST_F(Generator_Run, ListCommandsAndTheFilesWritten)
     EXPECT_EQ(output("mame.map"), all_games_map());
     EXPECT_EQ(output("mame.rom"), crlf({"pacman", "puckman", "galaga", "sf2", "mrdo"}));
     EXPECT_EQ(output_names(), (Names{"MAME.cfg", "mame.map", "mame.rom"}));
+    for (const std::string& name : output_names()) {
+        struct stat info {};
+        EXPECT_TRUE(stat((out / name).c_str(), &info) == 0 && info.st_uid == owner) << name;
+    }
 
     const Names progress_start = {"Creating Mame -gamelist", "Creating Mame -listfull",
                                   "Opening -fulllist", "Creating .cfg files",
