@@ -132,8 +132,9 @@ std::string ReplaceAll(const std::string& text, const std::string& old_text,
 
 std::string StripTrailingBackslash(const std::string& path)
 {
+    // The root folder keeps its one separator: it is a folder like the others.
     std::size_t length = path.size();
-    while (length > 0 && path[length - 1] == host_separator)
+    while (length > 1 && path[length - 1] == host_separator)
         --length;
     return path.substr(0, length);
 }

@@ -76,7 +76,8 @@ bool IsWorkingGame(const std::string& game);
 std::string ReplaceAll(const std::string& text, const std::string& old_text,
                        const std::string& new_text);
 
-// The path without trailing host separators.
+// The path without trailing host separators; one made only of them is the
+// root folder, a single separator.
 std::string StripTrailingBackslash(const std::string& path);
 
 // 1-based position of the last `c` in text; 0 when there is none.
