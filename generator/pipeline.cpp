@@ -388,16 +388,15 @@ private:
     // A list command that failed ends the run with MAME's own words.
     [[noreturn]] void list_failed(const char* option_text, const std::string& failure)
     {
-        const std::string said = first_line(in_lists(errors_file));
-        throw Run_Error("Mame " + std::string(option_text) + " " + failure +
-                        (said.empty() ? "." : ": " + said));
+        throw Run_Error(
+            mame_failure(std::string(option_text) + " " + failure, in_lists(errors_file)));
     }
 
     void run_required_list(const char* option_text, const char* output_file)
     {
         const int code = run_list(option_text, output_file);
         if (code != 0)
-            list_failed(option_text, "failed with exit code " + std::to_string(code));
+            list_failed(option_text, exit_code_text(code));
     }
 
     // True when the full list names at least one machine after its heading.

@@ -342,23 +342,31 @@ TEST_F(Generator_Run, VerificationAsksMameForEachGame)
     EXPECT_EQ(temp_left(), Names{});
 
     // A check without a verdict ends the run at sf2: a MAME that no longer
-    // knows the name, one killed. Sets bad (pacman) or not found (galaga)
-    // are only left out.
+    // knows the name, one killed, one that fails (as without a display), one
+    // that ends well but says nothing. Sets bad (pacman) or not found
+    // (galaga) are only left out.
     write_file(roms / "galaga.zip", "");
     write_file(mame / "fixture-verify.txt", "pacman bad puckman\npuckman good\n");
+    const std::string fake = read_file(exe);
     const std::pair<fs::path, std::string> failing[] = {
         {mame / "fixture-listfull.txt", "Name:     Description:\n"},
-        {exe, "#!/bin/sh\nkill -s KILL $$\n"}};
-    const std::string said[] = {"5: No matching systems found for 'sf2'", "137."};
-    for (int k = 0; k < 2; ++k) {
+        {exe, "#!/bin/sh\nkill -s KILL $$\n"},
+        {exe, "#!/bin/sh\necho \"$0: cannot open display\" >&2\nexit 1\n"},
+        {exe, "#!/bin/sh\nexit 0\n"}};
+    const std::string said[] = {
+        "failed with exit code 5: No matching systems found for 'sf2'",
+        "failed with exit code 137: killed by signal 9, Killed.",
+        "failed with exit code 1: ./mame: cannot open display", "gave no verdict."};
+    for (int k = 0; k < 4; ++k) {
         host.messages.clear();
         host.on_progress = [&](const std::string& text) {
             if (text.rfind("sf2 ", 0) == 0)
                 write_file(failing[k].first, failing[k].second);
         };
         write_file(mame / "fixture-listfull.txt", default_full_list());
+        write_file(exe, fake);
         run();
-        EXPECT_EQ(host.messages, Names{"Mame -verifyroms sf2 failed with exit code " + said[k] +
+        EXPECT_EQ(host.messages, Names{"Mame -verifyroms sf2 " + said[k] +
                                        "\nThe catalogue files hold only the games written "
                                        "before it.|Tovan Marvane Tools"});
         EXPECT_EQ(output("mame.rom"), crlf({"puckman"}));
@@ -467,6 +475,10 @@ TEST_F(Generator_Run, MameFailureStopsBeforeTheOutputIsTouched)
                                                             fs::perm_options::remove); },
          "Mame -listfull failed with exit code 126: /bin/sh: 1: " + exe.string() +
              ": Permission denied"},
+        {"a program that says a megabyte in one line",
+         [&] { write_file(exe, "#!/bin/sh\nhead -c 1000000 /dev/zero | tr '\\0' x >&2\nexit 3\n"); },
+         "Mame -listfull failed with exit code 3:\n" + std::string(120, 'x') + "\n" +
+             std::string(120, 'x') + "\n" + std::string(60, 'x') + "..."},
         {"a list of no machine",
          [&] { write_file(mame / "fixture-listfull.txt", "Name:     Description:\n\nx\n"); },
          "Mame -listfull listed no machine."},
