@@ -61,8 +61,10 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     const std::string result_file = folder + host_separator + "vgame9.txt";
     const std::string error_file = folder + host_separator + "vgame9-errors.txt";
     delete_file(result_file);
-    if (!directory_exists(MameDirectory))
-        throw Run_Error("Cannot run MAME in its folder \"" + MameDirectory +
+    const bool bare = LastCharPos(MameExePath, host_separator) == 0;
+    const std::string mame_folder = bare ? std::string(".") : MameDirectory;
+    if (!directory_exists(mame_folder))
+        throw Run_Error("Cannot run MAME in its folder \"" + mame_folder +
                         "\": it is no folder.");
 
     // MAME looks for its own files in the current directory, so it runs in
@@ -75,8 +77,9 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     // with 126 (MAME not started), and the answer's file is opened here.
     const std::string rom_directory = std::filesystem::absolute(RomDirectory).string();
     const std::string command =
-        "cd " + shell_quote(MameDirectory) + " || exit 126; exec " +
-        shell_quote(std::string(".") + host_separator + MameExeName) + " -verifyroms " +
+        "cd " + shell_quote(mame_folder) + " || exit 126; exec " +
+        shell_quote(bare ? mame_to_run() : std::string(".") + host_separator + MameExeName) +
+        " -verifyroms " +
         game_word(game) + " -rp " + shell_quote(rom_directory);
     // MAME answers 0 for a good set and 2 for a bad or missing one, which
     // the verdict line tells apart; anything else (a crash, a kill, a name
@@ -146,6 +149,13 @@ std::string mame_failure(const std::string& what, const std::string& error_file)
         start = text[end] == ' ' ? end + 1 : end;
     }
     return lines + text.substr(start);
+}
+
+std::string mame_to_run()
+{
+    if (LastCharPos(MameExePath, host_separator) != 0)
+        return MameExePath;
+    return std::string(".") + host_separator + MameExePath;
 }
 
 bool IsWorkingGame(const std::string& game)

@@ -380,7 +380,7 @@ private:
     // is returned; MAME's error output is kept in `errors_file`.
     int run_list(const char* option_text, const char* output_file)
     {
-        return run_hidden(shell_quote(MameExePath) + " " + option_text + " > " +
+        return run_hidden(shell_quote(mame_to_run()) + " " + option_text + " > " +
                               shell_quote(in_lists(output_file)),
                           in_lists(errors_file));
     }

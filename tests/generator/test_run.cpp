@@ -340,6 +340,13 @@ TEST_F(Generator_Run, VerificationAsksMameForEachGame)
     EXPECT_EQ(log[5], mame.string() + "|[-verifyroms][mrdo][-rp][" + roms.string() + "]");
     EXPECT_FALSE(fs::exists(mame / "vgame9.txt"));
     EXPECT_EQ(temp_left(), Names{});
+    // A bare name is the MAME of the current folder, never one on PATH.
+    fs::current_path(mame);
+    host.fields = {{Run_Text::Txt_Mame, "mame"}, {Run_Text::Txt_ROMPath, "../roms"},
+                   {Run_Text::Txt_SNAPPath, "../snap"}, {Run_Text::TXT_OUTPUT, "../out"}};
+    run();
+    EXPECT_EQ(host.messages.back(), completed);
+    EXPECT_EQ(calls().size(), 18u);
 
     // A check without a verdict ends the run at sf2: a MAME that no longer
     // knows the name, one killed, one that fails (as without a display), one
