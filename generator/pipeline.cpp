@@ -1,5 +1,6 @@
 #include "generator/pipeline.h"
 
+#include <filesystem>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -298,6 +299,8 @@ private:
             return;
         take_names();
         run_lists();
+        if (option(Run_Option::Chk_verify))
+            link_rom_folder();
         if (!read_information_list())
             return;
         make_word_list();
@@ -445,6 +448,23 @@ private:
             sleep_ms(5);
             sleep_ms(5);
         }
+    }
+
+    // MAME reads ";" in its ROM path as a break between folders: a ROM
+    // folder whose path holds one reaches MAME's check through a link of
+    // the run's folder.
+    void link_rom_folder()
+    {
+        const std::string folder = std::filesystem::absolute(RomDirectory).string();
+        if (folder.find(';') == std::string::npos)
+            return;
+        const std::string link = in_lists("roms");
+        std::error_code failed;
+        std::filesystem::create_directory_symlink(folder, link, failed);
+        if (failed || link.find(';') != std::string::npos)
+            throw Run_Error("Cannot hand the ROM Folder \"" + folder +
+                            "\" to Mame, which reads \";\" as a break between folders.");
+        RomDirectory = link;
     }
 
     void open_information_list(Text_Reader& info)

@@ -403,20 +403,36 @@ TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
     write_file(mame / "fixture-listfull.txt", list);
     set(Run_Option::Chk_verify);
     write_file(mame / "fixture-verify.txt", "galaga good\n");
+    write_file(roms / "galaga.zip", "");
     run();
     ASSERT_EQ(host.messages, Names{completed});
     EXPECT_EQ(output("mame.rom"), crlf({"galaga"}));
     const Names log = calls();
     ASSERT_EQ(log.size(), 8u);
-    EXPECT_EQ(log[4], mame.string() + "|[-verifyroms][galaga][-rp][" + roms.string() + "]");
-    EXPECT_EQ(log[7],
-              mame.string() + "|[-verifyroms][pwn;touch${IFS}hacked][-rp][" + roms.string() + "]");
+    // The ROM folder, whose ";" MAME would read as a break between
+    // folders, comes as a link of the run's folder, which goes with it.
+    const std::size_t rp = log[4].find("][-rp][") + 7;
+    const std::string link = log[4].substr(rp, log[4].size() - rp - 1);
+    EXPECT_EQ(fs::path(link).parent_path().parent_path(), temp);
+    EXPECT_EQ(log[4], mame.string() + "|[-verifyroms][galaga][-rp][" + link + "]");
+    EXPECT_EQ(log[7], mame.string() + "|[-verifyroms][pwn;touch${IFS}hacked][-rp][" + link + "]");
+    EXPECT_TRUE(fs::exists(roms / "galaga.zip"));
     EXPECT_FALSE(fs::exists(mame / "hacked"));
     EXPECT_FALSE(fs::exists(start / "hacked"));
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 5);
     EXPECT_EQ(temp_left(), Names{});
     EXPECT_NE(output("MAME.cfg").find("\r\ndirectory = " + mame.string() + "\r\n"),
               std::string::npos);
+
+    // A link whose own path holds ";" is no way round: the run ends before
+    // the output is touched.
+    setenv("TMPDIR", roms.c_str(), 1);
+    fs::remove(out / "mame.rom");
+    run();
+    EXPECT_EQ(host.messages.back(), "Cannot hand the ROM Folder \"" + roms.string() +
+                                        "\" to Mame, which reads \";\" as a break between "
+                                        "folders.|Tovan Marvane Tools");
+    EXPECT_FALSE(fs::exists(out / "mame.rom"));
 }
 
 TEST_F(Generator_Run, WorkingFilterUsesTheDriverStatus)
