@@ -233,6 +233,24 @@ TEST_F(Marvolist, GoCompletesAFailedCheckIsShownAndExitSaves)
     EXPECT_EQ(Marvane::read_settings(ini.string()).mame_exe, exe.string());
 }
 
+TEST_F(Marvolist, ClickingTheBannerOpensTheReadme)
+{
+    // The desktop's opener stands in on PATH, writing down what it is asked.
+    const fs::path opener = root / "opener";
+    fs::create_directories(opener);
+    write_file(opener / "xdg-open", "#!/bin/sh\necho \"$@\" > \"$0.part\"\nmv \"$0.part\" \"$0.asked\"\n");
+    fs::permissions(opener / "xdg-open", fs::perms::owner_all, fs::perm_options::add);
+    write_file(root / "README.md", "");  // the program is in root/bin
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (opener.string() + ":" + path).c_str(), 1);
+    start();
+    setenv("PATH", path.c_str(), 1);
+    click(main_window, 300, 40);
+    EXPECT_TRUE(wait_for([&] { return fs::exists(opener / "xdg-open.asked"); }));
+    EXPECT_EQ(read_file(opener / "xdg-open.asked"), "file://" + root.string() + "/README.md\n");
+    exit_program();
+}
+
 TEST_F(Marvolist, DamagedConfigOpensWithWhatCanBeRead)
 {
     std::string junk(10 * 1024 * 1024, '\0');
