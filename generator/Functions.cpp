@@ -61,6 +61,7 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     const std::string result_file = folder + host_separator + "vgame9.txt";
     const std::string error_file = folder + host_separator + "vgame9-errors.txt";
     delete_file(result_file);
+    // A bare name is the file of the current folder that the run checked.
     const bool bare = LastCharPos(MameExePath, host_separator) == 0;
     const std::string mame_folder = bare ? std::string(".") : MameDirectory;
     if (!directory_exists(mame_folder))
@@ -79,8 +80,7 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     const std::string command =
         "cd " + shell_quote(mame_folder) + " || exit 126; exec " +
         shell_quote(bare ? mame_to_run() : std::string(".") + host_separator + MameExeName) +
-        " -verifyroms " +
-        game_word(game) + " -rp " + shell_quote(rom_directory);
+        " -verifyroms " + game_word(game) + " -rp " + shell_quote(rom_directory);
     // MAME answers 0 for a good set and 2 for a bad or missing one, which
     // the verdict line tells apart; anything else (a crash, a kill, a name
     // it does not know) says nothing about the set.
