@@ -1,5 +1,8 @@
 #include "generator/Functions.h"
 
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "generator/pipeline.h"
@@ -58,8 +61,11 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     const std::string result_file = folder + host_separator + "vgame9.txt";
     const std::string error_file = folder + host_separator + "vgame9-errors.txt";
     delete_file(result_file);
-    if (!directory_exists(MameDirectory))
-        throw Run_Error("Cannot run MAME in its folder \"" + MameDirectory +
+    // A bare name is the file of the current folder that the run checked.
+    const bool bare = LastCharPos(MameExePath, host_separator) == 0;
+    const std::string mame_folder = bare ? std::string(".") : MameDirectory;
+    if (!directory_exists(mame_folder))
+        throw Run_Error("Cannot run MAME in its folder \"" + mame_folder +
                         "\": it is no folder.");
 
     // MAME looks for its own files in the current directory, so it runs in
@@ -72,18 +78,16 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     // with 126 (MAME not started), and the answer's file is opened here.
     const std::string rom_directory = std::filesystem::absolute(RomDirectory).string();
     const std::string command =
-        "cd " + shell_quote(MameDirectory) + " || exit 126; exec " +
-        shell_quote(std::string(".") + host_separator + MameExeName) + " -verifyroms " +
-        game_word(game) + " -rp " + shell_quote(rom_directory);
+        "cd " + shell_quote(mame_folder) + " || exit 126; exec " +
+        shell_quote(bare ? mame_to_run() : std::string(".") + host_separator + MameExeName) +
+        " -verifyroms " + game_word(game) + " -rp " + shell_quote(rom_directory);
     // MAME answers 0 for a good set and 2 for a bad or missing one, which
     // the verdict line tells apart; anything else (a crash, a kill, a name
     // it does not know) says nothing about the set.
     const int code = run_hidden(command, error_file, result_file);
-    if (code != 0 && code != 2) {
-        const std::string said = first_line(error_file);
-        throw Run_Error("Mame -verifyroms " + game + " failed with exit code " +
-                        std::to_string(code) + (said.empty() ? "." : ": " + said));
-    }
+    const std::string asked = "-verifyroms " + game + " ";
+    if (code != 0 && code != 2)
+        throw Run_Error(mame_failure(asked + exit_code_text(code), error_file));
 
     Text_Reader result;
     for (int attempt = 0; attempt < 2000 && !result.open(result_file); ++attempt) {
@@ -99,7 +103,59 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
         if (verify_says_good(line, game))
             return true;
     }
+    // MAME ends with 0 only after its verdict that the set is good.
+    if (code == 0)
+        throw Run_Error(mame_failure(asked + "gave no verdict", error_file));
     return false;
+}
+
+std::string exit_code_text(int code)
+{
+    std::string text = "failed with exit code " + std::to_string(code);
+    // The shell's way, and run_hidden's, of telling that a signal ended it.
+    if (code > 128 && code < 128 + NSIG)
+        text += ": killed by signal " + std::to_string(code - 128) + ", " + strsignal(code - 128);
+    return text;
+}
+
+std::string mame_failure(const std::string& what, const std::string& error_file)
+{
+    // MAME's first line, read no further than is quoted: its output may
+    // be one line of megabytes, which no message box can show.
+    constexpr std::size_t longest_quote = 300;
+    std::string said;
+    bool cut = false;
+    if (std::FILE* file = std::fopen(error_file.c_str(), "rb")) {
+        for (int c; (c = std::fgetc(file)) != EOF && c != '\n' && c != '\r';) {
+            cut = said.size() == longest_quote;
+            if (cut)
+                break;
+            said += static_cast<char>(c);
+        }
+        std::fclose(file);
+    }
+    const std::string text =
+        "Mame " + what + (said.empty() ? "." : ": " + said + (cut ? "..." : ""));
+
+    // Lines of at most a screen's width, broken at a blank where there is one.
+    constexpr std::size_t width = 120;
+    std::string lines;
+    std::size_t start = 0;
+    while (text.size() - start > width) {
+        std::size_t end = text.rfind(' ', start + width);
+        if (end == std::string::npos || end <= start)
+            end = start + width;
+        lines.append(text, start, end - start).append("\n");
+        start = text[end] == ' ' ? end + 1 : end;
+    }
+    return lines + text.substr(start);
+}
+
+std::string mame_to_run()
+{
+    if (LastCharPos(MameExePath, host_separator) != 0)
+        return MameExePath;
+    return std::string(".") + host_separator + MameExePath;
 }
 
 bool IsWorkingGame(const std::string& game)
@@ -132,8 +188,9 @@ std::string ReplaceAll(const std::string& text, const std::string& old_text,
 
 std::string StripTrailingBackslash(const std::string& path)
 {
+    // The root folder keeps its one separator: it is a folder like the others.
     std::size_t length = path.size();
-    while (length > 0 && path[length - 1] == host_separator)
+    while (length > 1 && path[length - 1] == host_separator)
         --length;
     return path.substr(0, length);
 }

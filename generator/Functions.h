@@ -65,9 +65,26 @@ extern Name_Table CategoryTable;    // (game name as in catver.ini, category)
 // MAME's verdict is that the set is good or the best available, false when
 // it is bad or not found. Pumps the host's messages while it waits for the
 // result file. Throws Run_Error, with MAME's first line of error output,
-// when the check gives no verdict: MAME could not be started in its folder
-// or ended with a status other than 0 and 2.
+// when the check gives no verdict: MAME could not be started in its folder,
+// ended with a status other than 0 and 2, or ended with 0 without saying
+// that the set is good.
 bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run_Host& host);
+
+// MAME as a command line starts it: the path as typed, and a bare name (no
+// folder) as the file of the current folder that the run checked, which
+// the shell would otherwise look up on PATH. MAME's ROM check runs the same
+// file from the current folder.
+std::string mame_to_run();
+
+// How a MAME run ended that failed: "failed with exit code N", followed,
+// when N tells that a signal ended it, by the signal's number and name.
+std::string exit_code_text(int code);
+
+// The text of an error box about MAME: "Mame " and `what`, then ": " and
+// MAME's first line of error output from `error_file` ("." when it said
+// nothing). The line is quoted up to a few hundred characters, "..." marking
+// a cut, and the text is broken into lines that fit the screen.
+std::string mame_failure(const std::string& what, const std::string& error_file);
 
 // True when the first entry of WorkingTable for the game says "yes".
 bool IsWorkingGame(const std::string& game);
@@ -76,7 +93,8 @@ bool IsWorkingGame(const std::string& game);
 std::string ReplaceAll(const std::string& text, const std::string& old_text,
                        const std::string& new_text);
 
-// The path without trailing host separators.
+// The path without trailing host separators; one made only of them is the
+// root folder, a single separator.
 std::string StripTrailingBackslash(const std::string& path);
 
 // 1-based position of the last `c` in text; 0 when there is none.

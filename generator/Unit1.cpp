@@ -1,8 +1,13 @@
 #include "generator/Unit1.h"
 
 #include <FL/Fl.H>
+#include <FL/filename.H>
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
 
 // X11 calls its mouse buttons Button1 to Button5; the windows' buttons keep theirs.
 #undef Button1
@@ -114,6 +119,50 @@ void Banner_Picture::draw()
     fl_pop_clip();
 }
 
+int Banner_Picture::handle(int event)
+{
+    if (callback() == Fl_Widget::default_callback)
+        return Fl_Box::handle(event);
+    // A click is a press and a release over the picture.
+    if (event == FL_PUSH)
+        return 1;
+    if (event == FL_RELEASE && Fl::event_inside(this))
+        do_callback();
+    return Fl_Box::handle(event);
+}
+
+namespace {
+
+// The address the banner opens: the program's README.md as a file URI, the
+// nearest one of the program's folder and the two above it (a build's bin
+// folder lies two below the source tree); the one beside the program when
+// there is none.
+std::string maker_page()
+{
+    namespace fs = std::filesystem;
+    fs::path folder = Marvane::program_directory();
+    fs::path page = folder / "README.md";
+    for (int up = 0; up < 3; ++up, folder = folder.parent_path()) {
+        std::error_code none;
+        if (fs::is_regular_file(folder / "README.md", none)) {
+            page = folder / "README.md";
+            break;
+        }
+    }
+    std::string uri = "file://";
+    for (const unsigned char c : page.string()) {
+        if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+            uri += static_cast<char>(c);
+        } else {
+            static const char hex[] = "0123456789ABCDEF";
+            uri += {'%', hex[c >> 4], hex[c & 15]};
+        }
+    }
+    return uri;
+}
+
+}  // namespace
+
 void Separator_Picture::draw()
 {
     fl_push_clip(x(), y(), w(), h());
@@ -132,6 +181,7 @@ TMain::TMain(const std::string& settings_file)
     use_dialog_font();
     Image1 = new Banner_Picture(0, 0, 513, 65);
     Image3 = new Banner_Picture(-36, -2, 533, 67);
+    Image3->callback(call<&TMain::Image3Click>, this);
     Label1 = make_label(8, 8, 0, "Tovan Marvane Tools", true, false);
     Label1->labelcolor(FL_WHITE);
     Label2 = make_label(14, 24, 171,
@@ -354,6 +404,12 @@ void TMain::Button3Click()
 void TMain::Button5Click()
 {
     choose_file("*.ini", "Select Catver.ini", "INI Files \t*.ini", 0, Txt_Cat);
+}
+
+void TMain::Image3Click()
+{
+    // A page that cannot be opened is not reported.
+    fl_open_uri(maker_page().c_str());
 }
 
 Fl_Input* TMain::field(Marvane::Run_Text which) const

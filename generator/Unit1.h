@@ -23,9 +23,11 @@
 #include "generator/settings.h"
 
 // The program's banner, drawn rather than loaded so that it needs no file.
+// A banner given a callback calls it when clicked; the others are pictures.
 class Banner_Picture : public Fl_Box {
 public:
     Banner_Picture(int x, int y, int w, int h) : Fl_Box(x, y, w, h) {}
+    int handle(int event) override;
 
 protected:
     void draw() override;
@@ -120,6 +122,7 @@ public:
     void Button4Click();
     void Button3Click();
     void Button5Click();
+    void Image3Click();
 
     // The settings as the controls hold them, and loading them into the controls.
     Marvane::Generator_Settings settings() const;

@@ -1,5 +1,6 @@
 #include "generator/pipeline.h"
 
+#include <filesystem>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -298,6 +299,8 @@ private:
             return;
         take_names();
         run_lists();
+        if (option(Run_Option::Chk_verify))
+            link_rom_folder();
         if (!read_information_list())
             return;
         make_word_list();
@@ -380,7 +383,7 @@ private:
     // is returned; MAME's error output is kept in `errors_file`.
     int run_list(const char* option_text, const char* output_file)
     {
-        return run_hidden(shell_quote(MameExePath) + " " + option_text + " > " +
+        return run_hidden(shell_quote(mame_to_run()) + " " + option_text + " > " +
                               shell_quote(in_lists(output_file)),
                           in_lists(errors_file));
     }
@@ -388,16 +391,15 @@ private:
     // A list command that failed ends the run with MAME's own words.
     [[noreturn]] void list_failed(const char* option_text, const std::string& failure)
     {
-        const std::string said = first_line(in_lists(errors_file));
-        throw Run_Error("Mame " + std::string(option_text) + " " + failure +
-                        (said.empty() ? "." : ": " + said));
+        throw Run_Error(
+            mame_failure(std::string(option_text) + " " + failure, in_lists(errors_file)));
     }
 
     void run_required_list(const char* option_text, const char* output_file)
     {
         const int code = run_list(option_text, output_file);
         if (code != 0)
-            list_failed(option_text, "failed with exit code " + std::to_string(code));
+            list_failed(option_text, exit_code_text(code));
     }
 
     // True when the full list names at least one machine after its heading.
@@ -446,6 +448,23 @@ private:
             sleep_ms(5);
             sleep_ms(5);
         }
+    }
+
+    // MAME reads ";" in its ROM path as a break between folders: a ROM
+    // folder whose path holds one reaches MAME's check through a link of
+    // the run's folder.
+    void link_rom_folder()
+    {
+        const std::string folder = std::filesystem::absolute(RomDirectory).string();
+        if (folder.find(';') == std::string::npos)
+            return;
+        const std::string link = in_lists("roms");
+        std::error_code failed;
+        std::filesystem::create_directory_symlink(folder, link, failed);
+        if (failed || link.find(';') != std::string::npos)
+            throw Run_Error("Cannot hand the ROM Folder \"" + folder +
+                            "\" to Mame, which reads \";\" as a break between folders.");
+        RomDirectory = link;
     }
 
     void open_information_list(Text_Reader& info)

@@ -290,15 +290,6 @@ int run_hidden(const std::string& command, const std::string& error_file,
     return WEXITSTATUS(status);
 }
 
-std::string first_line(const std::string& path)
-{
-    Text_Reader file;
-    std::string line;
-    if (file.open(path))
-        file.read_line(line);
-    return line;
-}
-
 Temporary_Folder::Temporary_Folder()
 {
     std::error_code failed;

@@ -102,10 +102,6 @@ std::string shell_quote(const std::string& text);
 int run_hidden(const std::string& command, const std::string& error_file = std::string(),
                const std::string& output_file = std::string());
 
-// The first line of a file, without its line end; empty when there is none
-// or the file cannot be read.
-std::string first_line(const std::string& path);
-
 // A folder of its own under the host's temporary directory, removed with
 // everything in it when the object goes.
 class Temporary_Folder {

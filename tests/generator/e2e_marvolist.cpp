@@ -38,18 +38,32 @@ std::string shell(const std::string& command)
     return text;
 }
 
-// The visible window whose title is exactly `title`, or "".
-std::string window_titled(const std::string& title)
+// The visible window whose title is exactly `title`, other than `besides`, or "".
+std::string window_titled(const std::string& title, const std::string& besides = "")
 {
     std::istringstream ids(shell("xdotool search --onlyvisible --name ."));
     for (std::string id; ids >> id;) {
         std::string name = shell("xdotool getwindowname " + id);
         while (!name.empty() && name.back() == '\n')
             name.pop_back();
-        if (name == title)
+        if (name == title && id != besides)
             return id;
     }
     return "";
+}
+
+// A window's width and height.
+std::pair<int, int> window_size(const std::string& window)
+{
+    std::istringstream size(shell("xdotool getwindowgeometry --shell " + window));
+    std::pair<int, int> found{0, 0};
+    for (std::string line; std::getline(size, line);) {
+        if (line.rfind("WIDTH=", 0) == 0)
+            found.first = std::stoi(line.substr(6));
+        if (line.rfind("HEIGHT=", 0) == 0)
+            found.second = std::stoi(line.substr(7));
+    }
+    return found;
 }
 
 class Marvolist : public Generator_Run {
@@ -197,11 +211,44 @@ TEST_F(Marvolist, GoCompletesAFailedCheckIsShownAndExitSaves)
     click(about, 224 + 32, 72 + 12);
     ASSERT_TRUE(wait_for([&] { return window_titled("About").empty(); }));
 
+    // MAME's megabyte line is cut to a box that fits a small screen, and
+    // the program goes on.
+    fs::create_directories(snap);
+    write_file(exe, "#!/bin/sh\nhead -c 1000000 /dev/zero | tr '\\0' x >&2\nexit 3\n");
+    click(main_window, 392 + 44, 376 + 16);
+    std::string box;
+    ASSERT_TRUE(wait_for([&] { return !(box = window_titled("Tovan Marvane Tools", main_window)).empty(); }))
+        << "alive " << (kill(pid, 0) == 0);
+    const auto [width, height] = window_size(box);
+    EXPECT_LE(width, 1024);
+    EXPECT_LE(height, 768);
+    key(box, "Escape");
+    ASSERT_TRUE(wait_for([&] { return window_titled("Tovan Marvane Tools", main_window).empty(); }));
+
     exit_program();
+    EXPECT_EQ(temp_left(), std::vector<std::string>{});
     const std::string saved = read_file(ini);
     EXPECT_NE(saved.find("\r\nButtons=0\r\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\r\nVerify=0\r\n"), std::string::npos) << saved;
     EXPECT_EQ(Marvane::read_settings(ini.string()).mame_exe, exe.string());
+}
+
+TEST_F(Marvolist, ClickingTheBannerOpensTheReadme)
+{
+    // The desktop's opener stands in on PATH, writing down what it is asked.
+    const fs::path opener = root / "opener";
+    fs::create_directories(opener);
+    write_file(opener / "xdg-open", "#!/bin/sh\necho \"$@\" > \"$0.part\"\nmv \"$0.part\" \"$0.asked\"\n");
+    fs::permissions(opener / "xdg-open", fs::perms::owner_all, fs::perm_options::add);
+    write_file(root / "README.md", "");  // the program is in root/bin
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (opener.string() + ":" + path).c_str(), 1);
+    start();
+    setenv("PATH", path.c_str(), 1);
+    click(main_window, 300, 40);
+    EXPECT_TRUE(wait_for([&] { return fs::exists(opener / "xdg-open.asked"); }));
+    EXPECT_EQ(read_file(opener / "xdg-open.asked"), "file://" + root.string() + "/README.md\n");
+    exit_program();
 }
 
 TEST_F(Marvolist, DamagedConfigOpensWithWhatCanBeRead)
@@ -243,15 +290,7 @@ TEST_F(Marvolist, DialogsWriteTheChoiceAndCancelChangesNothing)
         const std::string dialog = await(title);
         ASSERT_FALSE(dialog.empty());
         shell("xdotool mousemove --window " + dialog + " 10 10 type " + name);
-        std::istringstream size(shell("xdotool getwindowgeometry --shell " + dialog));
-        int width = 0;
-        int height = 0;
-        for (std::string line; std::getline(size, line);) {
-            if (line.rfind("WIDTH=", 0) == 0)
-                width = std::stoi(line.substr(6));
-            if (line.rfind("HEIGHT=", 0) == 0)
-                height = std::stoi(line.substr(7));
-        }
+        const auto [width, height] = window_size(dialog);
         click(dialog, width - 148, height - 24);  // OK
         await_gone(title);
     };

@@ -8,7 +8,9 @@
 # fixture-listinfo.txt  present only to stand in for an older MAME that still
 #                       had -listinfo; without it -listinfo is refused
 # fixture-verify.txt    one "NAME VERDICT [PARENT]" a line, VERDICT good, best
-#                       or bad; a listed machine missing here has no ROMs
+#                       or bad, for a set that is NAME.zip or a folder NAME
+#                       in a folder of the ROM path (folders parted by ";");
+#                       any other listed machine has no ROMs
 # fixture-delay.txt     seconds each call waits before it answers, as MAME
 #                       takes to start (0.065 on a quiet machine); no wait
 #                       without it
@@ -36,8 +38,17 @@ case "$1" in
         exit 0 ;;
     -verifyroms)
         [ "$3" = "-rp" ] || refuse "$3"
-        set -- "$2" $(awk -v name="$2" '$1 == name { print $2, $3; exit }' \
+        found=
+        rest="$4;"
+        while [ -n "$rest" ]; do
+            folder=${rest%%;*}
+            rest=${rest#*;}
+            { [ -f "$folder/$2.zip" ] || [ -d "$folder/$2" ]; } && found=1
+        done
+        verdict=
+        [ -n "$found" ] && verdict=$(awk -v name="$2" '$1 == name { print $2, $3; exit }' \
             "$here/fixture-verify.txt" 2>/dev/null)
+        set -- "$2" $verdict
         if [ -z "$2" ]; then
             if awk -v name="$1" 'NR > 1 && $1 == name { found = 1 } END { exit !found }' \
                 "$here/fixture-listfull.txt"; then

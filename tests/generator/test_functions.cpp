@@ -28,13 +28,14 @@ TEST(Functions, ReplaceAllGoesOnAfterTheInsertedText)
     EXPECT_EQ(ReplaceAll("aA", "a", "b"), "bA");  // exact case
 }
 
-TEST(Functions, StripTrailingBackslashRemovesEveryTrailingSeparator)
+TEST(Functions, StripTrailingBackslashRemovesTrailingSeparatorsButKeepsTheRoot)
 {
     EXPECT_EQ(StripTrailingBackslash("/games/roms//"), "/games/roms");
     EXPECT_EQ(StripTrailingBackslash("/games/roms"), "/games/roms");
     EXPECT_EQ(StripTrailingBackslash("/a/b/c/"), "/a/b/c");
     EXPECT_EQ(StripTrailingBackslash(""), "");
-    EXPECT_EQ(StripTrailingBackslash("///"), "");
+    EXPECT_EQ(StripTrailingBackslash("///"), "/");
+    EXPECT_EQ(StripTrailingBackslash("/"), "/");
 }
 
 TEST(Functions, LastCharPosIsOneBased)

@@ -350,25 +350,40 @@ TEST_F(Generator_Run, VerificationAsksMameForEachGame)
     EXPECT_EQ(log[5], mame.string() + "|[-verifyroms][mrdo][-rp][" + roms.string() + "]");
     EXPECT_FALSE(fs::exists(mame / "vgame9.txt"));
     EXPECT_EQ(temp_left(), Names{});
+    // A bare name is the MAME of the current folder, never one on PATH.
+    fs::current_path(mame);
+    host.fields = {{Run_Text::Txt_Mame, "mame"}, {Run_Text::Txt_ROMPath, "../roms"},
+                   {Run_Text::Txt_SNAPPath, "../snap"}, {Run_Text::TXT_OUTPUT, "../out"}};
+    run();
+    EXPECT_EQ(host.messages.back(), completed);
+    EXPECT_EQ(calls().size(), 18u);
 
     // A check without a verdict ends the run at sf2: a MAME that no longer
-    // knows the name, one killed. Sets bad (pacman) or not found (galaga)
-    // are only left out.
+    // knows the name, one killed, one that fails (as without a display), one
+    // that ends well but says nothing. Sets bad (pacman) or not found
+    // (galaga) are only left out.
     write_file(roms / "galaga.zip", "");
     write_file(mame / "fixture-verify.txt", "pacman bad puckman\npuckman good\n");
+    const std::string fake = read_file(exe);
     const std::pair<fs::path, std::string> failing[] = {
         {mame / "fixture-listfull.txt", "Name:     Description:\n"},
-        {exe, "#!/bin/sh\nkill -s KILL $$\n"}};
-    const std::string said[] = {"5: No matching systems found for 'sf2'", "137."};
-    for (int k = 0; k < 2; ++k) {
+        {exe, "#!/bin/sh\nkill -s KILL $$\n"},
+        {exe, "#!/bin/sh\necho \"$0: cannot open display\" >&2\nexit 1\n"},
+        {exe, "#!/bin/sh\nexit 0\n"}};
+    const std::string said[] = {
+        "failed with exit code 5: No matching systems found for 'sf2'",
+        "failed with exit code 137: killed by signal 9, Killed.",
+        "failed with exit code 1: ./mame: cannot open display", "gave no verdict."};
+    for (int k = 0; k < 4; ++k) {
         host.messages.clear();
         host.on_progress = [&](const std::string& text) {
             if (text.rfind("sf2 ", 0) == 0)
                 write_file(failing[k].first, failing[k].second);
         };
         write_file(mame / "fixture-listfull.txt", default_full_list());
+        write_file(exe, fake);
         run();
-        EXPECT_EQ(host.messages, Names{"Mame -verifyroms sf2 failed with exit code " + said[k] +
+        EXPECT_EQ(host.messages, Names{"Mame -verifyroms sf2 " + said[k] +
                                        "\nThe catalogue files hold only the games written "
                                        "before it.|Tovan Marvane Tools"});
         EXPECT_EQ(output("mame.rom"), crlf({"puckman"}));
@@ -398,20 +413,36 @@ TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
     write_file(mame / "fixture-listfull.txt", list);
     set(Run_Option::Chk_verify);
     write_file(mame / "fixture-verify.txt", "galaga good\n");
+    write_file(roms / "galaga.zip", "");
     run();
     ASSERT_EQ(host.messages, Names{completed});
     EXPECT_EQ(output("mame.rom"), crlf({"galaga"}));
     const Names log = calls();
     ASSERT_EQ(log.size(), 8u);
-    EXPECT_EQ(log[4], mame.string() + "|[-verifyroms][galaga][-rp][" + roms.string() + "]");
-    EXPECT_EQ(log[7],
-              mame.string() + "|[-verifyroms][pwn;touch${IFS}hacked][-rp][" + roms.string() + "]");
+    // The ROM folder, whose ";" MAME would read as a break between
+    // folders, comes as a link of the run's folder, which goes with it.
+    const std::size_t rp = log[4].find("][-rp][") + 7;
+    const std::string link = log[4].substr(rp, log[4].size() - rp - 1);
+    EXPECT_EQ(fs::path(link).parent_path().parent_path(), temp);
+    EXPECT_EQ(log[4], mame.string() + "|[-verifyroms][galaga][-rp][" + link + "]");
+    EXPECT_EQ(log[7], mame.string() + "|[-verifyroms][pwn;touch${IFS}hacked][-rp][" + link + "]");
+    EXPECT_TRUE(fs::exists(roms / "galaga.zip"));
     EXPECT_FALSE(fs::exists(mame / "hacked"));
     EXPECT_FALSE(fs::exists(start / "hacked"));
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 5);
     EXPECT_EQ(temp_left(), Names{});
     EXPECT_NE(output("MAME.cfg").find("\r\ndirectory = " + mame.string() + "\r\n"),
               std::string::npos);
+
+    // A link whose own path holds ";" is no way round: the run ends before
+    // the output is touched.
+    setenv("TMPDIR", roms.c_str(), 1);
+    fs::remove(out / "mame.rom");
+    run();
+    EXPECT_EQ(host.messages.back(), "Cannot hand the ROM Folder \"" + roms.string() +
+                                        "\" to Mame, which reads \";\" as a break between "
+                                        "folders.|Tovan Marvane Tools");
+    EXPECT_FALSE(fs::exists(out / "mame.rom"));
 }
 
 TEST_F(Generator_Run, WorkingFilterUsesTheDriverStatus)
@@ -477,6 +508,10 @@ TEST_F(Generator_Run, MameFailureStopsBeforeTheOutputIsTouched)
                                                             fs::perm_options::remove); },
          "Mame -listfull failed with exit code 126: /bin/sh: 1: " + exe.string() +
              ": Permission denied"},
+        {"a program that says a megabyte in one line",
+         [&] { write_file(exe, "#!/bin/sh\nhead -c 1000000 /dev/zero | tr '\\0' x >&2\nexit 3\n"); },
+         "Mame -listfull failed with exit code 3:\n" + std::string(120, 'x') + "\n" +
+             std::string(120, 'x') + "\n" + std::string(60, 'x') + "..."},
         {"a list of no machine",
          [&] { write_file(mame / "fixture-listfull.txt", "Name:     Description:\n\nx\n"); },
          "Mame -listfull listed no machine."},
