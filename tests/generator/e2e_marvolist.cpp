@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -115,7 +116,12 @@ protected:
             posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
         const std::string log = (root / "marvolist.log").string();
         posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        rlimit saved{}, limit{file_size_limit, RLIM_INFINITY};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        limit.rlim_max = saved.rlim_max;
+        setrlimit(RLIMIT_FSIZE, &limit);
         const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+        setrlimit(RLIMIT_FSIZE, &saved);
         posix_spawn_file_actions_destroy(&actions);
         ASSERT_EQ(started, 0);
         ASSERT_TRUE(wait_for([&] { return !(main_window = window_titled("Tovan Marvane Tools")).empty(); }))
@@ -158,10 +164,21 @@ protected:
         await_gone(caption);
     }
 
-    // Exit, and the program's end.
-    void exit_program()
+    // Exit, and the program's end; when the save is `refused`, its box
+    // (captioned as the main window) is answered first.
+    void exit_program(bool refused = false)
     {
         click(main_window, 8 + 44, 376 + 16);
+        std::string box;
+        if (refused) {
+            EXPECT_TRUE(wait_for([&] {
+                std::istringstream ids(shell("xdotool search --onlyvisible --name '^Tovan Marvane Tools$'"));
+                for (std::string id; ids >> id;)
+                    box = id != main_window ? id : box;
+                return !box.empty();
+            }));
+            key(box, "Escape");
+        }
         int status = -1;
         ASSERT_TRUE(wait_for([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
         pid = -1;
@@ -169,6 +186,7 @@ protected:
     }
 
     fs::path program, ini;
+    rlim_t file_size_limit = RLIM_INFINITY;
     std::string main_window;
     pid_t pid = -1;
     pid_t xvfb = -1;
@@ -267,6 +285,12 @@ TEST_F(Marvolist, DamagedConfigOpensWithWhatCanBeRead)
     EXPECT_EQ(s.filter, Marvane::default_filter);
     // The bytes it could not read are still there.
     EXPECT_TRUE(read_file(ini).compare(0, junk.size(), junk) == 0);
+    // Past a file-size limit the save fails as on a full disk: told, the file whole.
+    const std::string saved = read_file(ini);
+    file_size_limit = 4 << 20;
+    start();
+    exit_program(true);
+    EXPECT_TRUE(read_file(ini) == saved);
 }
 
 // The dialogs, in FLTK's own chooser (the desktop's one takes no keys from
