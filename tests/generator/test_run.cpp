@@ -4,8 +4,10 @@
 #include "run_fixture.h"
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -501,7 +503,17 @@ TEST_F(Generator_Run, MameFailureStopsBeforeTheOutputIsTouched)
         std::string message;
     };
     const std::string failing = "#!/bin/sh\necho \"$0: cannot open display\" >&2\nexit 1\n";
+    // marvolist ignores SIGXFSZ; MAME, passing a file-size limit, must still die of it.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{}, limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
     const Case cases[] = {
+        {"a program that a file-size limit ends", [&] {
+             write_file(exe, "#!/bin/sh\nhead -c 99999 /dev/zero\n");
+             limit = {4096, unlimited.rlim_max};
+             setrlimit(RLIMIT_FSIZE, &limit); },
+         "Mame -listfull failed with exit code 153: killed by signal 25, File size limit exceeded: "
+         "File size limit exceeded"},
         {"a program that fails", [&] { write_file(exe, failing); },
          "Mame -listfull failed with exit code 1: " + exe.string() + ": cannot open display"},
         {"a program that cannot run", [&] { fs::permissions(exe, fs::perms::all,
@@ -536,6 +548,7 @@ TEST_F(Generator_Run, MameFailureStopsBeforeTheOutputIsTouched)
         set(Run_Option::Chk_FiltNames);
         c.arrange();
         run();
+        setrlimit(RLIMIT_FSIZE, &unlimited);
         EXPECT_EQ(host.messages, Names{c.message + "|Tovan Marvane Tools"}) << c.what;
         EXPECT_EQ(output_names(),
                   (Names{"MAME.cfg", "Maze.cfg", "Maze.rom", "mame.map", "mame.rom"}))
