@@ -171,12 +171,7 @@ protected:
         click(main_window, 8 + 44, 376 + 16);
         std::string box;
         if (refused) {
-            EXPECT_TRUE(wait_for([&] {
-                std::istringstream ids(shell("xdotool search --onlyvisible --name '^Tovan Marvane Tools$'"));
-                for (std::string id; ids >> id;)
-                    box = id != main_window ? id : box;
-                return !box.empty();
-            }));
+            EXPECT_TRUE(wait_for([&] { return !(box = window_titled("Tovan Marvane Tools", main_window)).empty(); }));
             key(box, "Escape");
         }
         int status = -1;
