@@ -148,7 +148,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        // The limit and the held SIGTERM are the child's from its start.
+        // SIGTERM held from the child's start, when asked.
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
         sigset_t held;
@@ -157,12 +157,7 @@ public:
             sigaddset(&held, SIGTERM);
         posix_spawnattr_setsigmask(&attributes, &held);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-        rlimit saved{}, limit{file_size_limit, RLIM_INFINITY};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        limit.rlim_max = saved.rlim_max;
-        setrlimit(RLIMIT_FSIZE, &limit);
         const int rc = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), env.data());
-        setrlimit(RLIMIT_FSIZE, &saved);
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         return rc == 0;
@@ -191,9 +186,8 @@ public:
     pid_t pid = -1;
     bool exited = false;
     int killed_by = 0;
-    // Set before start: a file-size limit, and SIGTERM held from the start
-    // (sent then, it waits for the program to unblock it).
-    rlim_t file_size_limit = RLIM_INFINITY;
+    // Set before start: SIGTERM held from the start (sent then, it waits
+    // for the program to unblock it).
     bool start_held = false;
 };
 

@@ -51,12 +51,14 @@ void start_menu(Cabinet& cabinet, Process& process, Window& window,
     ASSERT_FALSE(window.wait_until_still(cabinet).empty());
 }
 
-void choose_fourth_game(Cabinet& cabinet, Window& window)
+void choose_fourth_game(Cabinet& cabinet, Window& window, const std::function<void()>& before_choosing = {})
 {
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(window.press("Down"));
         ASSERT_FALSE(window.wait_until_still(cabinet).empty());
     }
+    if (before_choosing)
+        before_choosing();
     ASSERT_TRUE(window.press("Return"));
 }
 
@@ -273,18 +275,25 @@ TEST(Frontend_Handover, ABatchFileThatCannotBeWrittenEndsTheRunInsteadOfHanging)
 TEST(Frontend_Handover, ABatchFileThatFailsOnWriteIsRemovedAndTheRunEnds)
 {
     // A file-size limit is a write error like any other: the state, larger
-    // than the limit, is kept as it was, and the chosen game is handed over.
-    {
+    // than the limit, is kept as it was, and the chosen game is handed over;
+    // below the batch file's size, what was written of it goes and the run ends.
+    for (const rlim_t limit : {rlim_t(1) << 20, rlim_t(64)}) {
         Cabinet cabinet;
         const std::string old = "[Pad]\npad = " + std::string(2 << 20, 'x') + "\n";
         e2e::write_file(cabinet.dir / "marvo.sta", old);
         Process process;
-        process.file_size_limit = 1 << 20;
         Window window;
         ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
-        ASSERT_NO_FATAL_FAILURE(choose_fourth_game(cabinet, window));
-        ASSERT_EQ(process.wait(20), 0) << process.killed_by;
-        EXPECT_EQ(lines_of(cabinet.read("runit.bat")).size(), 4u);
+        ASSERT_NO_FATAL_FAILURE(choose_fourth_game(cabinet, window, [&] {
+            rlimit size{};
+            prlimit(process.pid, RLIMIT_FSIZE, nullptr, &size);
+            size.rlim_cur = limit;
+            ASSERT_EQ(prlimit(process.pid, RLIMIT_FSIZE, &size, nullptr), 0);
+        }));
+        const bool handed_over = limit > 64;
+        ASSERT_EQ(process.wait(20), handed_over ? 0 : 2) << process.killed_by;
+        EXPECT_EQ(lines_of(cabinet.read("runit.bat")).size(), handed_over ? 4u : 0u);
+        EXPECT_EQ(cabinet.exists("runit.bat"), handed_over);
         EXPECT_TRUE(cabinet.read("marvo.sta") == old);
     }
     Cabinet cabinet;
