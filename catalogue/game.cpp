@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "catalogue/emulator.h"
@@ -18,7 +20,30 @@
 
 namespace Marvane {
 
+namespace {
+
+// Copies the three names one after another to text; the views on them.
+void place_names(char* text, std::string_view& full, std::string_view& rom, std::string_view& extension)
+{
+    for (std::string_view* name : {&full, &rom, &extension}) {
+        std::copy_n(name->data(), name->size(), text);
+        *name = std::string_view(text, name->size());
+        text += name->size();
+    }
+}
+
+}  // namespace
+
 Game::Game(std::string_view full_name_, std::string_view rom_name_, std::string_view extension_)
+    : own_text(new char[full_name_.size() + rom_name_.size() + extension_.size() + 1]),
+      full_name(full_name_),
+      rom_name(rom_name_),
+      extension(extension_)
+{
+    place_names(own_text.get(), full_name, rom_name, extension);
+}
+
+Game::Game(In_Arena, std::string_view full_name_, std::string_view rom_name_, std::string_view extension_)
     : full_name(full_name_), rom_name(rom_name_), extension(extension_)
 {
 }
@@ -26,10 +51,31 @@ Game::Game(std::string_view full_name_, std::string_view rom_name_, std::string_
 namespace {
 
 // The "C" locale's toupper on a byte taken as signed: only a..z change.
-inline int upper_signed(char c)
+constexpr int upper_signed(char c)
 {
     const int v = static_cast<signed char>(c);
     return (v >= 'a' && v <= 'z') ? v - ('a' - 'A') : v;
+}
+
+// upper_signed(b) + 128 for every byte b: ordered as unsigned bytes, these
+// order like nocase_compare.
+struct Fold_Table {
+    unsigned char byte[256];
+    constexpr Fold_Table() : byte()
+    {
+        for (int b = 0; b < 256; ++b)
+            byte[b] = static_cast<unsigned char>(upper_signed(static_cast<char>(b)) + 128);
+    }
+};
+constexpr Fold_Table fold_table;
+
+uint64_t load_big_endian(const unsigned char* bytes)
+{
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap64(word);
+    return word;
 }
 
 // isspace of the "C" locale, without the locale lookup per byte.
@@ -206,17 +252,48 @@ int nocase_compare(std::string_view a, std::string_view b, size_t from = 0)
 // The first eight bytes of a name as one number that orders like the names
 // themselves (a shorter name pads with the smallest value). Equal prefixes
 // say nothing; the names must then be compared in full.
-uint64_t order_prefix(std::string_view name, bool fold_case, size_t from = 0)
+uint64_t order_prefix(std::string_view name)
 {
-    uint64_t prefix = 0;
-    for (size_t i = from; i < from + sizeof(uint64_t); ++i) {
-        unsigned byte = 0;
-        if (i < name.size())
-            byte = fold_case ? static_cast<unsigned>(upper_signed(name[i]) + 128)
-                             : static_cast<unsigned char>(name[i]);
-        prefix = (prefix << 8) | byte;
+    unsigned char bytes[sizeof(uint64_t)] = {};
+    std::copy_n(name.data(), std::min(name.size(), sizeof bytes), bytes);
+    return load_big_endian(bytes);
+}
+
+// The first 16 bytes of a name, folded, as two numbers that order like
+// nocase_compare (a shorter name pads with the smallest value). Equal
+// prefixes mean the bytes both names have among their first 16 match
+// ignoring case; the rest must then decide.
+void folded_prefix(std::string_view name, uint64_t (&prefix)[2])
+{
+    unsigned char bytes[2 * sizeof(uint64_t)] = {};
+    const size_t n = std::min(name.size(), sizeof bytes);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = fold_table.byte[static_cast<unsigned char>(name[i])];
+    prefix[0] = load_big_endian(bytes);
+    prefix[1] = load_big_endian(bytes + sizeof(uint64_t));
+}
+
+// A ROM name's hash for the map file's index.
+uint64_t hash_name(std::string_view name)
+{
+    const auto mix = [](uint64_t h, uint64_t word) {
+        h = (h ^ word) * 0xbf58476d1ce4e5b9u;
+        return h ^ (h >> 31);
+    };
+    uint64_t h = name.size() * 0x9e3779b97f4a7c15u;
+    size_t i = 0;
+    for (; i + sizeof(uint64_t) <= name.size(); i += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, name.data() + i, sizeof word);
+        h = mix(h, word);
     }
-    return prefix;
+    if (i < name.size()) {
+        uint64_t word = 0;
+        std::memcpy(&word, name.data() + i, name.size() - i);
+        h = mix(h, word);
+    }
+    h *= 0x94d049bb133111ebu;
+    return h ^ (h >> 29);
 }
 
 }  // namespace
@@ -233,10 +310,10 @@ void Emulator::load_name_map()
     Block_Reader reader(resolve_file_name_case(config_directory_ + "/" + map_file_));
     if (!reader.is_open())
         return;
-    // The entries are gathered in one text buffer and sorted by ROM name: no
-    // allocation per line. A huge file goes in batches into the tree, so
-    // that only the distinct names stay in memory; a file that fits one
-    // batch stays in the buffers (see Map_Entry).
+    // The entries are gathered in one text buffer: no allocation per line.
+    // A huge file goes in sorted batches into the tree, so that only the
+    // distinct names stay in memory; a file that fits one batch stays in
+    // the buffers (see Map_Entry).
     const size_t batch_entries = 1 << 18, batch_text = 16 << 20;
     std::string& text = map_text_;
     std::vector<Map_Entry>& entries = map_entries_;
@@ -250,6 +327,31 @@ void Emulator::load_name_map()
     auto flush = [&](bool last_batch) {
         const std::string_view all(text);
         auto rom_of = [all](const Map_Entry& e) { return all.substr(e.rom, e.rom_size); };
+        if (last_batch && name_map_.empty()) {
+            if (entries.empty())
+                return;
+            // Entries in file order, each taking its name's slot: of several
+            // lines for one ROM name the last one wins.
+            map_index_.assign(std::bit_ceil(2 * entries.size()), 0);
+            const size_t mask = map_index_.size() - 1;
+            for (size_t i = 0; i < entries.size(); ++i) {
+                const uint64_t hash = hash_name(rom_of(entries[i]));
+                const uint64_t tag = hash & ~uint64_t(UINT32_MAX);
+                for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+                    const uint64_t held = map_index_[slot];
+                    if (held == 0 || ((held & ~uint64_t(UINT32_MAX)) == tag &&
+                                      rom_of(entries[(held & UINT32_MAX) - 1]) == rom_of(entries[i]))) {
+                        map_index_[slot] = tag | (i + 1);
+                        break;
+                    }
+                }
+            }
+            return;
+        }
+        for (size_t i = 0; i < entries.size(); ++i) {
+            entries[i].prefix = order_prefix(rom_of(entries[i]));
+            entries[i].sequence = static_cast<uint32_t>(i);
+        }
         // Ties keep the file's order, so that of several lines for one ROM
         // name the last one wins.
         std::sort(entries.begin(), entries.end(), [&rom_of](const Map_Entry& a, const Map_Entry& b) {
@@ -266,8 +368,6 @@ void Emulator::load_name_map()
             entries[kept++] = e;
         }
         entries.resize(kept);
-        if (last_batch && name_map_.empty())
-            return;
         // Later batches replace what earlier ones set.
         for (const Map_Entry& e : entries)
             name_map_.insert_or_assign(name_map_.end(), std::string(rom_of(e)),
@@ -282,8 +382,7 @@ void Emulator::load_name_map()
             return;
         rom_name.assign(rom);
         fix_file_name_case(rom_name);
-        entries.push_back(Map_Entry{order_prefix(rom_name, false), static_cast<uint32_t>(entries.size()),
-                                    static_cast<uint32_t>(rom_name.size()), text.size(), full.size()});
+        entries.push_back(Map_Entry{0, 0, static_cast<uint32_t>(rom_name.size()), text.size(), full.size()});
         text.append(rom_name).append(full);
         listener_->poll_emulator_listener();
         if (entries.size() >= batch_entries || text.size() >= batch_text)
@@ -294,19 +393,23 @@ void Emulator::load_name_map()
 
 bool Emulator::find_full_name(const std::string& rom_name, std::string_view& full_name) const
 {
-    if (!map_entries_.empty()) {
+    if (!map_index_.empty()) {
         const std::string_view all(map_text_);
-        const uint64_t prefix = order_prefix(rom_name, false);
-        const auto at = std::lower_bound(map_entries_.begin(), map_entries_.end(), prefix,
-                                         [&](const Map_Entry& e, uint64_t) {
-                                             if (e.prefix != prefix)
-                                                 return e.prefix < prefix;
-                                             return all.substr(e.rom, e.rom_size) < std::string_view(rom_name);
-                                         });
-        if (at == map_entries_.end() || at->prefix != prefix || all.substr(at->rom, at->rom_size) != rom_name)
-            return false;
-        full_name = all.substr(at->rom + at->rom_size, at->full_size);
-        return true;
+        const uint64_t hash = hash_name(rom_name);
+        const uint64_t tag = hash & ~uint64_t(UINT32_MAX);
+        const size_t mask = map_index_.size() - 1;
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            const uint64_t held = map_index_[slot];
+            if (held == 0)
+                return false;
+            if ((held & ~uint64_t(UINT32_MAX)) != tag)
+                continue;
+            const Map_Entry& e = map_entries_[(held & UINT32_MAX) - 1];
+            if (all.substr(e.rom, e.rom_size) == rom_name) {
+                full_name = all.substr(e.rom + e.rom_size, e.full_size);
+                return true;
+            }
+        }
     }
     const auto mapped = name_map_.find(rom_name);
     if (mapped == name_map_.end())
@@ -359,20 +462,28 @@ void Emulator::search_for_games()
     }
 }
 
+Game* Emulator::new_game(std::string_view full_name, std::string_view rom_name, std::string_view extension)
+{
+    void* place = node_arena_->allocate(sizeof(Game) + full_name.size() + rom_name.size() + extension.size(),
+                                        alignof(Game));
+    place_names(static_cast<char*>(place) + sizeof(Game), full_name, rom_name, extension);
+    return new (place) Game(Game::In_Arena(), full_name, rom_name, extension);
+}
+
 void Emulator::add_game(const std::string& rom_name, const std::string& extension)
 {
     std::string_view full_name = rom_name;
     find_full_name(rom_name, full_name);
-    std::unique_ptr<Game> game(new Game(full_name, rom_name, extension));
-    added_games_.push_back(Added_Game{{order_prefix(full_name, true), order_prefix(full_name, true, 8)},
-                                      static_cast<uint32_t>(added_games_.size()), game.get()});
-    game.release();
+    added_games_.push_back(Added_Game{{}, static_cast<uint32_t>(added_games_.size()), nullptr});
+    Added_Game& added = added_games_.back();
+    added.game = new_game(full_name, rom_name, extension);
+    folded_prefix(full_name, added.prefix);
     listener_->poll_emulator_listener();
 }
 
-// Puts the added games into the games map. Of games whose full names are
-// equal ignoring case the one added last wins, and the entry keeps the full
-// name and the place of the first, as if each had replaced the one before.
+// Puts the added games into the games list. Of games whose full names are
+// equal ignoring case the one added last wins, and takes the place of the
+// first, as if each had replaced the one before.
 void Emulator::store_added_games()
 {
     // Equal prefixes mean the bytes both names have among their first 16
@@ -388,25 +499,25 @@ void Emulator::store_added_games()
         const int c = compare(a, b);
         return c != 0 ? c < 0 : a.sequence < b.sequence;
     });
+    size_t kept = 0;
     size_t first = 0;
     while (first < added_games_.size()) {
-        Added_Game& head = added_games_[first];
+        const Added_Game& head = added_games_[first];
         size_t last = first;
         while (last + 1 < added_games_.size() && compare(head, added_games_[last + 1]) == 0)
             ++last;
         Game* winner = added_games_[last].game;
-        const auto pos = games_.emplace_hint(games_.end(), head.game->full_name, winner);
-        if (pos->second != winner) {
-            // Only if the sort disagreed with the map's order: replace, as
-            // add_game would, rather than lose the game.
-            delete pos->second;
-            pos->second = winner;
-        }
         for (size_t i = first; i < last; ++i)
-            delete added_games_[i].game;
+            added_games_[i].game->~Game();
         for (size_t i = first; i <= last; ++i)
             added_games_[i].game = nullptr;
+        added_games_[kept++].game = winner;
         first = last + 1;
+    }
+    games_.reserve(kept);
+    for (size_t i = 0; i < kept; ++i) {
+        games_.push_back(added_games_[i].game);
+        added_games_[i].game = nullptr;
     }
     added_games_.clear();
     added_games_.shrink_to_fit();
@@ -429,10 +540,7 @@ unsigned Emulator::number_of_games() const
 
 void Emulator::get_game_list(std::vector<Game*>& list) const
 {
-    list.resize(games_.size());
-    size_t i = 0;
-    for (const auto& entry : games_)
-        list[i++] = entry.second;
+    list.assign(games_.begin(), games_.end());
 }
 
 }  // namespace Marvane
