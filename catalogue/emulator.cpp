@@ -99,7 +99,7 @@ Emulator::Emulator(const std::string& config_name, const std::string& path_prefi
         // Only adding games looks names up in the map file's buffers.
         std::string().swap(map_text_);
         std::vector<Map_Entry>().swap(map_entries_);
-        std::vector<uint64_t>().swap(map_index_);
+        std::vector<uint32_t>().swap(map_index_);
     } catch (...) {
         delete_games();
         throw;

@@ -144,8 +144,8 @@ private:
     // them in one sort.
     struct Added_Game {
         uint64_t prefix[2];  // the first 16 bytes of the full name, folded, as numbers
-        uint32_t sequence;
         Game* game;
+        std::string_view full_name() const { return game->full_name(); }
     };
     std::vector<Added_Game> added_games_;
 
@@ -162,10 +162,9 @@ private:
     };
     std::string map_text_;
     std::vector<Map_Entry> map_entries_;
-    // Open addressing over map_entries_ by ROM name: the upper half of a slot
-    // is the upper half of the name's hash, the lower half the entry's index
-    // plus one (0: free). A size of a power of two at least twice the entries.
-    std::vector<uint64_t> map_index_;
+    // Open addressing over map_entries_ by ROM name: an entry's index plus
+    // one, 0 for a free slot; a power of two at least twice the entries.
+    std::vector<uint32_t> map_index_;
 };
 
 // Stands in the menu for an emulator whose configuration file is unusable.

@@ -22,52 +22,39 @@ namespace Marvane {
 
 namespace {
 
-// Copies the three names one after another to text; the views on them.
-void place_names(char* text, std::string_view& full, std::string_view& rom, std::string_view& extension)
+// Copies the three names one after another to text.
+void place_names(char* text, std::string_view full, std::string_view rom, std::string_view extension)
 {
-    for (std::string_view* name : {&full, &rom, &extension}) {
-        std::copy_n(name->data(), name->size(), text);
-        *name = std::string_view(text, name->size());
-        text += name->size();
-    }
+    text = std::copy_n(full.data(), full.size(), text);
+    text = std::copy_n(rom.data(), rom.size(), text);
+    std::copy_n(extension.data(), extension.size(), text);
 }
 
 }  // namespace
 
 Game::Game(std::string_view full_name_, std::string_view rom_name_, std::string_view extension_)
     : own_text(new char[full_name_.size() + rom_name_.size() + extension_.size() + 1]),
-      full_name(full_name_),
-      rom_name(rom_name_),
-      extension(extension_)
+      text(own_text.get()),
+      full_size(full_name_.size()),
+      rom_size(rom_name_.size()),
+      extension_size(extension_.size())
 {
-    place_names(own_text.get(), full_name, rom_name, extension);
+    place_names(own_text.get(), full_name_, rom_name_, extension_);
 }
 
-Game::Game(In_Arena, std::string_view full_name_, std::string_view rom_name_, std::string_view extension_)
-    : full_name(full_name_), rom_name(rom_name_), extension(extension_)
+Game::Game(In_Arena, const char* text_, size_t full_size_, size_t rom_size_, size_t extension_size_)
+    : text(text_), full_size(full_size_), rom_size(rom_size_), extension_size(extension_size_)
 {
 }
 
 namespace {
 
 // The "C" locale's toupper on a byte taken as signed: only a..z change.
-constexpr int upper_signed(char c)
+inline int upper_signed(char c)
 {
     const int v = static_cast<signed char>(c);
     return (v >= 'a' && v <= 'z') ? v - ('a' - 'A') : v;
 }
-
-// upper_signed(b) + 128 for every byte b: ordered as unsigned bytes, these
-// order like nocase_compare.
-struct Fold_Table {
-    unsigned char byte[256];
-    constexpr Fold_Table() : byte()
-    {
-        for (int b = 0; b < 256; ++b)
-            byte[b] = static_cast<unsigned char>(upper_signed(static_cast<char>(b)) + 128);
-    }
-};
-constexpr Fold_Table fold_table;
 
 uint64_t load_big_endian(const unsigned char* bytes)
 {
@@ -259,6 +246,20 @@ uint64_t order_prefix(std::string_view name)
     return load_big_endian(bytes);
 }
 
+// upper_signed(b) + 128 for each byte b of a word at once: as unsigned
+// bytes, these order like nocase_compare.
+uint64_t fold_bytes(uint64_t word)
+{
+    const uint64_t ones = 0x0101010101010101u, high = ones << 7;
+    // The high bit of each byte of a 7-bit value plus a constant tells
+    // whether the value reached 'a' and whether it passed 'z'.
+    const uint64_t low = word & ~high;
+    const uint64_t from_a = low + ones * (0x80 - 'a');
+    const uint64_t past_z = low + ones * (0x80 - 'z' - 1);
+    const uint64_t lower = from_a & ~past_z & ~word & high;
+    return (word - (lower >> 2)) ^ high;  // 0x80 >> 2 is 'a' - 'A'
+}
+
 // The first 16 bytes of a name, folded, as two numbers that order like
 // nocase_compare (a shorter name pads with the smallest value). Equal
 // prefixes mean the bytes both names have among their first 16 match
@@ -267,8 +268,14 @@ void folded_prefix(std::string_view name, uint64_t (&prefix)[2])
 {
     unsigned char bytes[2 * sizeof(uint64_t)] = {};
     const size_t n = std::min(name.size(), sizeof bytes);
-    for (size_t i = 0; i < n; ++i)
-        bytes[i] = fold_table.byte[static_cast<unsigned char>(name[i])];
+    std::copy_n(name.data(), n, bytes);
+    for (size_t half = 0; half < 2; ++half) {
+        uint64_t word;
+        std::memcpy(&word, bytes + half * sizeof word, sizeof word);
+        word = fold_bytes(word);
+        std::memcpy(bytes + half * sizeof word, &word, sizeof word);
+    }
+    std::fill(bytes + n, std::end(bytes), 0);
     prefix[0] = load_big_endian(bytes);
     prefix[1] = load_big_endian(bytes + sizeof(uint64_t));
 }
@@ -335,13 +342,11 @@ void Emulator::load_name_map()
             map_index_.assign(std::bit_ceil(2 * entries.size()), 0);
             const size_t mask = map_index_.size() - 1;
             for (size_t i = 0; i < entries.size(); ++i) {
-                const uint64_t hash = hash_name(rom_of(entries[i]));
-                const uint64_t tag = hash & ~uint64_t(UINT32_MAX);
-                for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-                    const uint64_t held = map_index_[slot];
-                    if (held == 0 || ((held & ~uint64_t(UINT32_MAX)) == tag &&
-                                      rom_of(entries[(held & UINT32_MAX) - 1]) == rom_of(entries[i]))) {
-                        map_index_[slot] = tag | (i + 1);
+                const std::string_view rom = rom_of(entries[i]);
+                for (size_t slot = hash_name(rom) & mask;; slot = (slot + 1) & mask) {
+                    const uint32_t held = map_index_[slot];
+                    if (held == 0 || rom_of(entries[held - 1]) == rom) {
+                        map_index_[slot] = static_cast<uint32_t>(i + 1);
                         break;
                     }
                 }
@@ -395,16 +400,12 @@ bool Emulator::find_full_name(const std::string& rom_name, std::string_view& ful
 {
     if (!map_index_.empty()) {
         const std::string_view all(map_text_);
-        const uint64_t hash = hash_name(rom_name);
-        const uint64_t tag = hash & ~uint64_t(UINT32_MAX);
         const size_t mask = map_index_.size() - 1;
-        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            const uint64_t held = map_index_[slot];
+        for (size_t slot = hash_name(rom_name) & mask;; slot = (slot + 1) & mask) {
+            const uint32_t held = map_index_[slot];
             if (held == 0)
                 return false;
-            if ((held & ~uint64_t(UINT32_MAX)) != tag)
-                continue;
-            const Map_Entry& e = map_entries_[(held & UINT32_MAX) - 1];
+            const Map_Entry& e = map_entries_[held - 1];
             if (all.substr(e.rom, e.rom_size) == rom_name) {
                 full_name = all.substr(e.rom + e.rom_size, e.full_size);
                 return true;
@@ -466,45 +467,92 @@ Game* Emulator::new_game(std::string_view full_name, std::string_view rom_name, 
 {
     void* place = node_arena_->allocate(sizeof(Game) + full_name.size() + rom_name.size() + extension.size(),
                                         alignof(Game));
-    place_names(static_cast<char*>(place) + sizeof(Game), full_name, rom_name, extension);
-    return new (place) Game(Game::In_Arena(), full_name, rom_name, extension);
+    char* const text = static_cast<char*>(place) + sizeof(Game);
+    place_names(text, full_name, rom_name, extension);
+    return new (place) Game(Game::In_Arena(), text, full_name.size(), rom_name.size(), extension.size());
 }
 
 void Emulator::add_game(const std::string& rom_name, const std::string& extension)
 {
     std::string_view full_name = rom_name;
     find_full_name(rom_name, full_name);
-    added_games_.push_back(Added_Game{{}, static_cast<uint32_t>(added_games_.size()), nullptr});
+    added_games_.push_back(Added_Game{{}, nullptr});
     Added_Game& added = added_games_.back();
     added.game = new_game(full_name, rom_name, extension);
     folded_prefix(full_name, added.prefix);
     listener_->poll_emulator_listener();
 }
 
+namespace {
+
+// Three-way order of added games; equal prefixes mean the bytes both names
+// have among their first 16 match ignoring case, so the rest decides.
+template <class Added>
+int compare_added(const Added& a, const Added& b)
+{
+    if (a.prefix[0] != b.prefix[0])
+        return a.prefix[0] < b.prefix[0] ? -1 : 1;
+    if (a.prefix[1] != b.prefix[1])
+        return a.prefix[1] < b.prefix[1] ? -1 : 1;
+    return nocase_compare(a.full_name(), b.full_name(), 2 * sizeof(uint64_t));
+}
+
+// Merges two sorted runs into out; of equal games those of run a come first.
+template <class Added>
+void merge_runs(const Added* a, const Added* a_end, const Added* b, const Added* b_end, Added* out)
+{
+    while (a != a_end && b != b_end) {
+        // Mostly the prefixes differ, and then the choice takes no branch:
+        // in a list in random order a branch on it would miss half the time.
+        bool take_b;
+        if (a->prefix[0] != b->prefix[0] || a->prefix[1] != b->prefix[1]) [[likely]]
+            take_b = (b->prefix[0] < a->prefix[0]) | ((b->prefix[0] == a->prefix[0]) & (b->prefix[1] < a->prefix[1]));
+        else
+            take_b = compare_added(*b, *a) < 0;
+        const Added* from = take_b ? b : a;
+        *out++ = *from;
+        b += take_b;
+        a += !take_b;
+    }
+    out = std::copy(a, a_end, out);
+    std::copy(b, b_end, out);
+}
+
+// A stable bottom-up merge sort by compare_added.
+template <class Added>
+void sort_added(std::vector<Added>& games)
+{
+    const size_t n = games.size();
+    if (n < 2)
+        return;
+    const std::unique_ptr<Added[]> buffer(new Added[n]);
+    Added* from = games.data();
+    Added* to = buffer.get();
+    for (size_t width = 1; width < n; width *= 2) {
+        for (size_t low = 0; low < n; low += 2 * width) {
+            const size_t middle = std::min(low + width, n), high = std::min(low + 2 * width, n);
+            merge_runs(from + low, from + middle, from + middle, from + high, to + low);
+        }
+        std::swap(from, to);
+    }
+    if (from != games.data())
+        std::copy(from, from + n, games.data());
+}
+
+}  // namespace
+
 // Puts the added games into the games list. Of games whose full names are
 // equal ignoring case the one added last wins, and takes the place of the
 // first, as if each had replaced the one before.
 void Emulator::store_added_games()
 {
-    // Equal prefixes mean the bytes both names have among their first 16
-    // match ignoring case, so the rest decides.
-    auto compare = [](const Added_Game& a, const Added_Game& b) {
-        if (a.prefix[0] != b.prefix[0])
-            return a.prefix[0] < b.prefix[0] ? -1 : 1;
-        if (a.prefix[1] != b.prefix[1])
-            return a.prefix[1] < b.prefix[1] ? -1 : 1;
-        return nocase_compare(a.game->full_name, b.game->full_name, 2 * sizeof(uint64_t));
-    };
-    std::sort(added_games_.begin(), added_games_.end(), [&compare](const Added_Game& a, const Added_Game& b) {
-        const int c = compare(a, b);
-        return c != 0 ? c < 0 : a.sequence < b.sequence;
-    });
+    sort_added(added_games_);
     size_t kept = 0;
     size_t first = 0;
     while (first < added_games_.size()) {
         const Added_Game& head = added_games_[first];
         size_t last = first;
-        while (last + 1 < added_games_.size() && compare(head, added_games_[last + 1]) == 0)
+        while (last + 1 < added_games_.size() && compare_added(head, added_games_[last + 1]) == 0)
             ++last;
         Game* winner = added_games_[last].game;
         for (size_t i = first; i < last; ++i)
