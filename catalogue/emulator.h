@@ -145,6 +145,7 @@ private:
     struct Added_Game {
         uint64_t prefix[2];  // the first 16 bytes of the full name, folded, as numbers
         Game* game;
+        uint32_t sequence;
         std::string_view full_name() const { return game->full_name(); }
     };
     std::vector<Added_Game> added_games_;

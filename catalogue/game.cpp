@@ -49,13 +49,6 @@ Game::Game(In_Arena, const char* text_, size_t full_size_, size_t rom_size_, siz
 
 namespace {
 
-// The "C" locale's toupper on a byte taken as signed: only a..z change.
-inline int upper_signed(char c)
-{
-    const int v = static_cast<signed char>(c);
-    return (v >= 'a' && v <= 'z') ? v - ('a' - 'A') : v;
-}
-
 uint64_t load_big_endian(const unsigned char* bytes)
 {
     uint64_t word;
@@ -208,30 +201,55 @@ bool parse_map_line(std::string_view line, std::string_view& rom, std::string_vi
     return true;
 }
 
+// Each byte of a word as the "C" locale's toupper gives it, taken as signed,
+// plus 128 (only a..z change case): as unsigned bytes, these order like
+// nocase_less.
+uint64_t fold_bytes(uint64_t word)
+{
+    const uint64_t ones = 0x0101010101010101u, high = ones << 7;
+    // The high bit of each byte of a 7-bit value plus a constant tells
+    // whether the value reached 'a' and whether it passed 'z'.
+    const uint64_t low = word & ~high;
+    const uint64_t from_a = low + ones * (0x80 - 'a');
+    const uint64_t past_z = low + ones * (0x80 - 'z' - 1);
+    const uint64_t lower = from_a & ~past_z & ~word & high;
+    return (word - (lower >> 2)) ^ high;  // 0x80 >> 2 is 'a' - 'A'
+}
+
 // Three-way form of nocase_less; the first `from` bytes are known to be
-// equal ignoring case.
+// equal ignoring case. Goes a word at a time: equal stretches are skipped
+// unfolded, and case differences cost no loop over bytes.
 int nocase_compare(std::string_view a, std::string_view b, size_t from = 0)
 {
-    const size_t n = a.size() < b.size() ? a.size() : b.size();
-    const char* pa = a.data();
-    const char* pb = b.data();
-    size_t i = from < n ? from : n;
-    // Titles share long prefixes: skip equal stretches a word at a time.
-    while (i + sizeof(uint64_t) <= n) {
+    // The first differing byte decides: words compare in memory order.
+    const auto compare_words = [](uint64_t wa, uint64_t wb) {
+        wa = fold_bytes(wa);
+        wb = fold_bytes(wb);
+        if (wa == wb)
+            return 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            wa = __builtin_bswap64(wa);
+            wb = __builtin_bswap64(wb);
+        }
+        return wa < wb ? -1 : 1;
+    };
+    const size_t n = std::min(a.size(), b.size());
+    size_t i = std::min(from, n);
+    for (; i + sizeof(uint64_t) <= n; i += sizeof(uint64_t)) {
         uint64_t wa, wb;
-        std::memcpy(&wa, pa + i, sizeof wa);
-        std::memcpy(&wb, pb + i, sizeof wb);
+        std::memcpy(&wa, a.data() + i, sizeof wa);
+        std::memcpy(&wb, b.data() + i, sizeof wb);
         if (wa != wb)
-            break;
-        i += sizeof(uint64_t);
+            if (const int c = compare_words(wa, wb))
+                return c;
     }
-    for (; i < n; ++i) {
-        if (pa[i] == pb[i])
-            continue;
-        const int ua = upper_signed(pa[i]);
-        const int ub = upper_signed(pb[i]);
-        if (ua != ub)
-            return ua < ub ? -1 : 1;
+    if (i < n) {
+        // Past the shorter name both words hold zeros alike.
+        uint64_t wa = 0, wb = 0;
+        std::memcpy(&wa, a.data() + i, n - i);
+        std::memcpy(&wb, b.data() + i, n - i);
+        if (const int c = compare_words(wa, wb))
+            return c;
     }
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
@@ -244,20 +262,6 @@ uint64_t order_prefix(std::string_view name)
     unsigned char bytes[sizeof(uint64_t)] = {};
     std::copy_n(name.data(), std::min(name.size(), sizeof bytes), bytes);
     return load_big_endian(bytes);
-}
-
-// upper_signed(b) + 128 for each byte b of a word at once: as unsigned
-// bytes, these order like nocase_compare.
-uint64_t fold_bytes(uint64_t word)
-{
-    const uint64_t ones = 0x0101010101010101u, high = ones << 7;
-    // The high bit of each byte of a 7-bit value plus a constant tells
-    // whether the value reached 'a' and whether it passed 'z'.
-    const uint64_t low = word & ~high;
-    const uint64_t from_a = low + ones * (0x80 - 'a');
-    const uint64_t past_z = low + ones * (0x80 - 'z' - 1);
-    const uint64_t lower = from_a & ~past_z & ~word & high;
-    return (word - (lower >> 2)) ^ high;  // 0x80 >> 2 is 'a' - 'A'
 }
 
 // The first 16 bytes of a name, folded, as two numbers that order like
@@ -476,7 +480,7 @@ void Emulator::add_game(const std::string& rom_name, const std::string& extensio
 {
     std::string_view full_name = rom_name;
     find_full_name(rom_name, full_name);
-    added_games_.push_back(Added_Game{{}, nullptr});
+    added_games_.push_back(Added_Game{{}, nullptr, static_cast<uint32_t>(added_games_.size())});
     Added_Game& added = added_games_.back();
     added.game = new_game(full_name, rom_name, extension);
     folded_prefix(full_name, added.prefix);
@@ -485,58 +489,27 @@ void Emulator::add_game(const std::string& rom_name, const std::string& extensio
 
 namespace {
 
-// Three-way order of added games; equal prefixes mean the bytes both names
-// have among their first 16 match ignoring case, so the rest decides.
+// Whether a's prefix orders before b's; written so that it compiles to no
+// branch (the sort's own branch on it is the one that misses).
 template <class Added>
-int compare_added(const Added& a, const Added& b)
+bool prefix_less(const Added& a, const Added& b)
 {
-    if (a.prefix[0] != b.prefix[0])
-        return a.prefix[0] < b.prefix[0] ? -1 : 1;
-    if (a.prefix[1] != b.prefix[1])
-        return a.prefix[1] < b.prefix[1] ? -1 : 1;
-    return nocase_compare(a.full_name(), b.full_name(), 2 * sizeof(uint64_t));
+    return (a.prefix[0] < b.prefix[0]) | ((a.prefix[0] == b.prefix[0]) & (a.prefix[1] < b.prefix[1]));
 }
 
-// Merges two sorted runs into out; of equal games those of run a come first.
 template <class Added>
-void merge_runs(const Added* a, const Added* a_end, const Added* b, const Added* b_end, Added* out)
+bool same_prefix(const Added& a, const Added& b)
 {
-    while (a != a_end && b != b_end) {
-        // Mostly the prefixes differ, and then the choice takes no branch:
-        // in a list in random order a branch on it would miss half the time.
-        bool take_b;
-        if (a->prefix[0] != b->prefix[0] || a->prefix[1] != b->prefix[1]) [[likely]]
-            take_b = (b->prefix[0] < a->prefix[0]) | ((b->prefix[0] == a->prefix[0]) & (b->prefix[1] < a->prefix[1]));
-        else
-            take_b = compare_added(*b, *a) < 0;
-        const Added* from = take_b ? b : a;
-        *out++ = *from;
-        b += take_b;
-        a += !take_b;
-    }
-    out = std::copy(a, a_end, out);
-    std::copy(b, b_end, out);
+    return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
 }
 
-// A stable bottom-up merge sort by compare_added.
+// The order of games whose prefixes are equal: the rest of the full name
+// ignoring case, then the order of adding.
 template <class Added>
-void sort_added(std::vector<Added>& games)
+bool rest_less(const Added& a, const Added& b)
 {
-    const size_t n = games.size();
-    if (n < 2)
-        return;
-    const std::unique_ptr<Added[]> buffer(new Added[n]);
-    Added* from = games.data();
-    Added* to = buffer.get();
-    for (size_t width = 1; width < n; width *= 2) {
-        for (size_t low = 0; low < n; low += 2 * width) {
-            const size_t middle = std::min(low + width, n), high = std::min(low + 2 * width, n);
-            merge_runs(from + low, from + middle, from + middle, from + high, to + low);
-        }
-        std::swap(from, to);
-    }
-    if (from != games.data())
-        std::copy(from, from + n, games.data());
+    const int c = nocase_compare(a.full_name(), b.full_name(), 2 * sizeof(uint64_t));
+    return c != 0 ? c < 0 : a.sequence < b.sequence;
 }
 
 }  // namespace
@@ -546,21 +519,35 @@ void sort_added(std::vector<Added>& games)
 // first, as if each had replaced the one before.
 void Emulator::store_added_games()
 {
-    sort_added(added_games_);
+    // By the prefixes alone first, which looks at no name; then each run of
+    // equal prefixes by the rest. The names of a run are then read once and
+    // while they are at hand, rather than each time two of them meet in a
+    // sort of the whole list.
+    std::sort(added_games_.begin(), added_games_.end(),
+              [](const Added_Game& a, const Added_Game& b) { return prefix_less(a, b); });
     size_t kept = 0;
-    size_t first = 0;
-    while (first < added_games_.size()) {
-        const Added_Game& head = added_games_[first];
-        size_t last = first;
-        while (last + 1 < added_games_.size() && compare_added(head, added_games_[last + 1]) == 0)
-            ++last;
-        Game* winner = added_games_[last].game;
-        for (size_t i = first; i < last; ++i)
-            added_games_[i].game->~Game();
-        for (size_t i = first; i <= last; ++i)
-            added_games_[i].game = nullptr;
-        added_games_[kept++].game = winner;
-        first = last + 1;
+    for (size_t run = 0; run < added_games_.size();) {
+        size_t run_end = run + 1;
+        while (run_end < added_games_.size() && same_prefix(added_games_[run], added_games_[run_end]))
+            ++run_end;
+        if (run_end - run > 1)
+            std::sort(added_games_.begin() + run, added_games_.begin() + run_end,
+                      [](const Added_Game& a, const Added_Game& b) { return rest_less(a, b); });
+        for (size_t first = run; first < run_end;) {
+            size_t last = first;
+            while (last + 1 < run_end &&
+                   nocase_compare(added_games_[first].full_name(), added_games_[last + 1].full_name(),
+                                  2 * sizeof(uint64_t)) == 0)
+                ++last;
+            Game* winner = added_games_[last].game;
+            for (size_t i = first; i < last; ++i)
+                added_games_[i].game->~Game();
+            for (size_t i = first; i <= last; ++i)
+                added_games_[i].game = nullptr;
+            added_games_[kept++].game = winner;
+            first = last + 1;
+        }
+        run = run_end;
     }
     games_.reserve(kept);
     for (size_t i = 0; i < kept; ++i) {
