@@ -95,11 +95,11 @@ Emulator::Emulator(const std::string& config_name, const std::string& path_prefi
             add_games_from_rom_file();
         else
             search_for_games();
-        store_added_games();
         // Only adding games looks names up in the map file's buffers.
         std::string().swap(map_text_);
         std::vector<Map_Entry>().swap(map_entries_);
         std::vector<uint32_t>().swap(map_index_);
+        store_added_games();
     } catch (...) {
         delete_games();
         throw;

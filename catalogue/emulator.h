@@ -155,10 +155,8 @@ private:
     // going into name_map_ node by node: 45 000 lines then cost no tree
     // nodes, no strings of their own, no sort and far fewer fresh pages.
     struct Map_Entry {
-        uint64_t prefix;  // the first eight bytes of the ROM name, as a number (batches only)
-        uint32_t sequence;  // (batches only)
+        uint32_t rom;  // offset into the text, below the batch size; the full name follows the ROM name
         uint32_t rom_size;
-        size_t rom;  // offset into the text; the full name follows the ROM name
         size_t full_size;
     };
     std::string map_text_;

@@ -325,7 +325,8 @@ void Emulator::load_name_map()
     // A huge file goes in sorted batches into the tree, so that only the
     // distinct names stay in memory; a file that fits one batch stays in
     // the buffers (see Map_Entry).
-    const size_t batch_entries = 1 << 18, batch_text = 16 << 20;
+    constexpr size_t batch_entries = 1 << 18, batch_text = 16 << 20;
+    static_assert(batch_text <= UINT32_MAX, "Map_Entry keeps text offsets in 32 bits");
     std::string& text = map_text_;
     std::vector<Map_Entry>& entries = map_entries_;
     std::string rom_name;
@@ -357,30 +358,30 @@ void Emulator::load_name_map()
             }
             return;
         }
-        for (size_t i = 0; i < entries.size(); ++i) {
-            entries[i].prefix = order_prefix(rom_of(entries[i]));
-            entries[i].sequence = static_cast<uint32_t>(i);
-        }
+        struct Sorted {
+            uint64_t prefix;  // the first eight bytes of the ROM name, as a number
+            size_t entry;     // also the line's place in the batch
+        };
+        std::vector<Sorted> order(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i)
+            order[i] = Sorted{order_prefix(rom_of(entries[i])), i};
         // Ties keep the file's order, so that of several lines for one ROM
         // name the last one wins.
-        std::sort(entries.begin(), entries.end(), [&rom_of](const Map_Entry& a, const Map_Entry& b) {
+        std::sort(order.begin(), order.end(), [&](const Sorted& a, const Sorted& b) {
             if (a.prefix != b.prefix)
                 return a.prefix < b.prefix;
-            const int c = rom_of(a).compare(rom_of(b));
-            return c != 0 ? c < 0 : a.sequence < b.sequence;
+            const int c = rom_of(entries[a.entry]).compare(rom_of(entries[b.entry]));
+            return c != 0 ? c < 0 : a.entry < b.entry;
         });
-        size_t kept = 0;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const Map_Entry& e = entries[i];
-            if (i + 1 < entries.size() && entries[i + 1].prefix == e.prefix && rom_of(entries[i + 1]) == rom_of(e))
-                continue;
-            entries[kept++] = e;
-        }
-        entries.resize(kept);
         // Later batches replace what earlier ones set.
-        for (const Map_Entry& e : entries)
+        for (size_t i = 0; i < order.size(); ++i) {
+            const Map_Entry& e = entries[order[i].entry];
+            if (i + 1 < order.size() && order[i + 1].prefix == order[i].prefix &&
+                rom_of(entries[order[i + 1].entry]) == rom_of(e))
+                continue;
             name_map_.insert_or_assign(name_map_.end(), std::string(rom_of(e)),
                                        std::string(all.substr(e.rom + e.rom_size, e.full_size)));
+        }
         entries.clear();
         text.clear();
     };
@@ -391,7 +392,9 @@ void Emulator::load_name_map()
             return;
         rom_name.assign(rom);
         fix_file_name_case(rom_name);
-        entries.push_back(Map_Entry{0, 0, static_cast<uint32_t>(rom_name.size()), text.size(), full.size()});
+        // The text is below the batch size here: a full one was flushed.
+        entries.push_back(
+            Map_Entry{static_cast<uint32_t>(text.size()), static_cast<uint32_t>(rom_name.size()), full.size()});
         text.append(rom_name).append(full);
         listener_->poll_emulator_listener();
         if (entries.size() >= batch_entries || text.size() >= batch_text)
