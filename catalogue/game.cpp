@@ -284,6 +284,11 @@ void folded_prefix(std::string_view name, uint64_t (&prefix)[2])
     prefix[1] = load_big_endian(bytes + sizeof(uint64_t));
 }
 
+// How far from its hash's slot the map index may keep a name. Names in
+// general lie a few slots away; a file made to collide goes into the tree
+// instead, so that neither building the index nor a lookup can take long.
+constexpr size_t max_probes = 128;
+
 // A ROM name's hash for the map file's index.
 uint64_t hash_name(std::string_view name)
 {
@@ -346,9 +351,15 @@ void Emulator::load_name_map()
             // lines for one ROM name the last one wins.
             map_index_.assign(std::bit_ceil(2 * entries.size()), 0);
             const size_t mask = map_index_.size() - 1;
-            for (size_t i = 0; i < entries.size(); ++i) {
+            bool indexed = true;
+            for (size_t i = 0; i < entries.size() && indexed; ++i) {
                 const std::string_view rom = rom_of(entries[i]);
-                for (size_t slot = hash_name(rom) & mask;; slot = (slot + 1) & mask) {
+                size_t slot = hash_name(rom) & mask;
+                for (size_t probe = 0;; ++probe, slot = (slot + 1) & mask) {
+                    if (probe == max_probes) {
+                        indexed = false;
+                        break;
+                    }
                     const uint32_t held = map_index_[slot];
                     if (held == 0 || rom_of(entries[held - 1]) == rom) {
                         map_index_[slot] = static_cast<uint32_t>(i + 1);
@@ -356,7 +367,9 @@ void Emulator::load_name_map()
                     }
                 }
             }
-            return;
+            if (indexed)
+                return;
+            std::vector<uint32_t>().swap(map_index_);
         }
         struct Sorted {
             uint64_t prefix;  // the first eight bytes of the ROM name, as a number
@@ -408,7 +421,8 @@ bool Emulator::find_full_name(const std::string& rom_name, std::string_view& ful
     if (!map_index_.empty()) {
         const std::string_view all(map_text_);
         const size_t mask = map_index_.size() - 1;
-        for (size_t slot = hash_name(rom_name) & mask;; slot = (slot + 1) & mask) {
+        size_t slot = hash_name(rom_name) & mask;
+        for (size_t probe = 0; probe < max_probes; ++probe, slot = (slot + 1) & mask) {
             const uint32_t held = map_index_[slot];
             if (held == 0)
                 return false;
@@ -418,6 +432,7 @@ bool Emulator::find_full_name(const std::string& rom_name, std::string_view& ful
                 return true;
             }
         }
+        return false;
     }
     const auto mapped = name_map_.find(rom_name);
     if (mapped == name_map_.end())
