@@ -70,7 +70,6 @@ std::string quote_rom_path(const std::string& path)
 Emulator::Emulator()
     : node_arena_(std::make_unique<std::pmr::monotonic_buffer_resource>()),
       name_map_(node_arena_.get()),
-      games_(node_arena_.get()),
       listener_(Null_Emulator_Listener::instance())
 {
 }
@@ -79,7 +78,6 @@ Emulator::Emulator(const std::string& config_name, const std::string& path_prefi
                    Emulator_Listener* listener)
     : node_arena_(std::make_unique<std::pmr::monotonic_buffer_resource>()),
       name_map_(node_arena_.get()),
-      games_(node_arena_.get()),
       config_directory_("config"),
       config_name_(config_name),
       path_prefix_(path_prefix),
@@ -97,10 +95,11 @@ Emulator::Emulator(const std::string& config_name, const std::string& path_prefi
             add_games_from_rom_file();
         else
             search_for_games();
-        store_added_games();
         // Only adding games looks names up in the map file's buffers.
         std::string().swap(map_text_);
         std::vector<Map_Entry>().swap(map_entries_);
+        std::vector<uint32_t>().swap(map_index_);
+        store_added_games();
     } catch (...) {
         delete_games();
         throw;
@@ -114,13 +113,15 @@ Emulator::~Emulator()
     delete_games();
 }
 
+// The games' memory goes with the arena.
 void Emulator::delete_games()
 {
-    for (auto& entry : games_)
-        delete entry.second;
+    for (Game* game : games_)
+        game->~Game();
     games_.clear();
     for (Added_Game& added : added_games_)
-        delete added.game;
+        if (added.game)
+            added.game->~Game();
     added_games_.clear();
 }
 

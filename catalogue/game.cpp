@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "catalogue/emulator.h"
@@ -18,18 +20,42 @@
 
 namespace Marvane {
 
+namespace {
+
+// Copies the three names one after another to text.
+void place_names(char* text, std::string_view full, std::string_view rom, std::string_view extension)
+{
+    text = std::copy_n(full.data(), full.size(), text);
+    text = std::copy_n(rom.data(), rom.size(), text);
+    std::copy_n(extension.data(), extension.size(), text);
+}
+
+}  // namespace
+
 Game::Game(std::string_view full_name_, std::string_view rom_name_, std::string_view extension_)
-    : full_name(full_name_), rom_name(rom_name_), extension(extension_)
+    : own_text(new char[full_name_.size() + rom_name_.size() + extension_.size() + 1]),
+      text(own_text.get()),
+      full_size(full_name_.size()),
+      rom_size(rom_name_.size()),
+      extension_size(extension_.size())
+{
+    place_names(own_text.get(), full_name_, rom_name_, extension_);
+}
+
+Game::Game(In_Arena, const char* text_, size_t full_size_, size_t rom_size_, size_t extension_size_)
+    : text(text_), full_size(full_size_), rom_size(rom_size_), extension_size(extension_size_)
 {
 }
 
 namespace {
 
-// The "C" locale's toupper on a byte taken as signed: only a..z change.
-inline int upper_signed(char c)
+uint64_t load_big_endian(const unsigned char* bytes)
 {
-    const int v = static_cast<signed char>(c);
-    return (v >= 'a' && v <= 'z') ? v - ('a' - 'A') : v;
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap64(word);
+    return word;
 }
 
 // isspace of the "C" locale, without the locale lookup per byte.
@@ -175,30 +201,55 @@ bool parse_map_line(std::string_view line, std::string_view& rom, std::string_vi
     return true;
 }
 
+// Each byte of a word as the "C" locale's toupper gives it, taken as signed,
+// plus 128 (only a..z change case): as unsigned bytes, these order like
+// nocase_less.
+uint64_t fold_bytes(uint64_t word)
+{
+    const uint64_t ones = 0x0101010101010101u, high = ones << 7;
+    // The high bit of each byte of a 7-bit value plus a constant tells
+    // whether the value reached 'a' and whether it passed 'z'.
+    const uint64_t low = word & ~high;
+    const uint64_t from_a = low + ones * (0x80 - 'a');
+    const uint64_t past_z = low + ones * (0x80 - 'z' - 1);
+    const uint64_t lower = from_a & ~past_z & ~word & high;
+    return (word - (lower >> 2)) ^ high;  // 0x80 >> 2 is 'a' - 'A'
+}
+
 // Three-way form of nocase_less; the first `from` bytes are known to be
-// equal ignoring case.
+// equal ignoring case. Goes a word at a time: equal stretches are skipped
+// unfolded, and case differences cost no loop over bytes.
 int nocase_compare(std::string_view a, std::string_view b, size_t from = 0)
 {
-    const size_t n = a.size() < b.size() ? a.size() : b.size();
-    const char* pa = a.data();
-    const char* pb = b.data();
-    size_t i = from < n ? from : n;
-    // Titles share long prefixes: skip equal stretches a word at a time.
-    while (i + sizeof(uint64_t) <= n) {
+    // The first differing byte decides: words compare in memory order.
+    const auto compare_words = [](uint64_t wa, uint64_t wb) {
+        wa = fold_bytes(wa);
+        wb = fold_bytes(wb);
+        if (wa == wb)
+            return 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            wa = __builtin_bswap64(wa);
+            wb = __builtin_bswap64(wb);
+        }
+        return wa < wb ? -1 : 1;
+    };
+    const size_t n = std::min(a.size(), b.size());
+    size_t i = std::min(from, n);
+    for (; i + sizeof(uint64_t) <= n; i += sizeof(uint64_t)) {
         uint64_t wa, wb;
-        std::memcpy(&wa, pa + i, sizeof wa);
-        std::memcpy(&wb, pb + i, sizeof wb);
+        std::memcpy(&wa, a.data() + i, sizeof wa);
+        std::memcpy(&wb, b.data() + i, sizeof wb);
         if (wa != wb)
-            break;
-        i += sizeof(uint64_t);
+            if (const int c = compare_words(wa, wb))
+                return c;
     }
-    for (; i < n; ++i) {
-        if (pa[i] == pb[i])
-            continue;
-        const int ua = upper_signed(pa[i]);
-        const int ub = upper_signed(pb[i]);
-        if (ua != ub)
-            return ua < ub ? -1 : 1;
+    if (i < n) {
+        // Past the shorter name both words hold zeros alike.
+        uint64_t wa = 0, wb = 0;
+        std::memcpy(&wa, a.data() + i, n - i);
+        std::memcpy(&wb, b.data() + i, n - i);
+        if (const int c = compare_words(wa, wb))
+            return c;
     }
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
@@ -206,17 +257,59 @@ int nocase_compare(std::string_view a, std::string_view b, size_t from = 0)
 // The first eight bytes of a name as one number that orders like the names
 // themselves (a shorter name pads with the smallest value). Equal prefixes
 // say nothing; the names must then be compared in full.
-uint64_t order_prefix(std::string_view name, bool fold_case, size_t from = 0)
+uint64_t order_prefix(std::string_view name)
 {
-    uint64_t prefix = 0;
-    for (size_t i = from; i < from + sizeof(uint64_t); ++i) {
-        unsigned byte = 0;
-        if (i < name.size())
-            byte = fold_case ? static_cast<unsigned>(upper_signed(name[i]) + 128)
-                             : static_cast<unsigned char>(name[i]);
-        prefix = (prefix << 8) | byte;
+    unsigned char bytes[sizeof(uint64_t)] = {};
+    std::copy_n(name.data(), std::min(name.size(), sizeof bytes), bytes);
+    return load_big_endian(bytes);
+}
+
+// The first 16 bytes of a name, folded, as two numbers that order like
+// nocase_compare (a shorter name pads with the smallest value). Equal
+// prefixes mean the bytes both names have among their first 16 match
+// ignoring case; the rest must then decide.
+void folded_prefix(std::string_view name, uint64_t (&prefix)[2])
+{
+    unsigned char bytes[2 * sizeof(uint64_t)] = {};
+    const size_t n = std::min(name.size(), sizeof bytes);
+    std::copy_n(name.data(), n, bytes);
+    for (size_t half = 0; half < 2; ++half) {
+        uint64_t word;
+        std::memcpy(&word, bytes + half * sizeof word, sizeof word);
+        word = fold_bytes(word);
+        std::memcpy(bytes + half * sizeof word, &word, sizeof word);
     }
-    return prefix;
+    std::fill(bytes + n, std::end(bytes), 0);
+    prefix[0] = load_big_endian(bytes);
+    prefix[1] = load_big_endian(bytes + sizeof(uint64_t));
+}
+
+// How far from its hash's slot the map index may keep a name. Names in
+// general lie a few slots away; a file made to collide goes into the tree
+// instead, so that neither building the index nor a lookup can take long.
+constexpr size_t max_probes = 128;
+
+// A ROM name's hash for the map file's index.
+uint64_t hash_name(std::string_view name)
+{
+    const auto mix = [](uint64_t h, uint64_t word) {
+        h = (h ^ word) * 0xbf58476d1ce4e5b9u;
+        return h ^ (h >> 31);
+    };
+    uint64_t h = name.size() * 0x9e3779b97f4a7c15u;
+    size_t i = 0;
+    for (; i + sizeof(uint64_t) <= name.size(); i += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, name.data() + i, sizeof word);
+        h = mix(h, word);
+    }
+    if (i < name.size()) {
+        uint64_t word = 0;
+        std::memcpy(&word, name.data() + i, name.size() - i);
+        h = mix(h, word);
+    }
+    h *= 0x94d049bb133111ebu;
+    return h ^ (h >> 29);
 }
 
 }  // namespace
@@ -233,11 +326,12 @@ void Emulator::load_name_map()
     Block_Reader reader(resolve_file_name_case(config_directory_ + "/" + map_file_));
     if (!reader.is_open())
         return;
-    // The entries are gathered in one text buffer and sorted by ROM name: no
-    // allocation per line. A huge file goes in batches into the tree, so
-    // that only the distinct names stay in memory; a file that fits one
-    // batch stays in the buffers (see Map_Entry).
-    const size_t batch_entries = 1 << 18, batch_text = 16 << 20;
+    // The entries are gathered in one text buffer: no allocation per line.
+    // A huge file goes in sorted batches into the tree, so that only the
+    // distinct names stay in memory; a file that fits one batch stays in
+    // the buffers (see Map_Entry).
+    constexpr size_t batch_entries = 1 << 18, batch_text = 16 << 20;
+    static_assert(batch_text <= UINT32_MAX, "Map_Entry keeps text offsets in 32 bits");
     std::string& text = map_text_;
     std::vector<Map_Entry>& entries = map_entries_;
     std::string rom_name;
@@ -250,28 +344,57 @@ void Emulator::load_name_map()
     auto flush = [&](bool last_batch) {
         const std::string_view all(text);
         auto rom_of = [all](const Map_Entry& e) { return all.substr(e.rom, e.rom_size); };
+        if (last_batch && name_map_.empty()) {
+            if (entries.empty())
+                return;
+            // Entries in file order, each taking its name's slot: of several
+            // lines for one ROM name the last one wins.
+            map_index_.assign(std::bit_ceil(2 * entries.size()), 0);
+            const size_t mask = map_index_.size() - 1;
+            bool indexed = true;
+            for (size_t i = 0; i < entries.size() && indexed; ++i) {
+                const std::string_view rom = rom_of(entries[i]);
+                size_t slot = hash_name(rom) & mask;
+                for (size_t probe = 0;; ++probe, slot = (slot + 1) & mask) {
+                    if (probe == max_probes) {
+                        indexed = false;
+                        break;
+                    }
+                    const uint32_t held = map_index_[slot];
+                    if (held == 0 || rom_of(entries[held - 1]) == rom) {
+                        map_index_[slot] = static_cast<uint32_t>(i + 1);
+                        break;
+                    }
+                }
+            }
+            if (indexed)
+                return;
+            std::vector<uint32_t>().swap(map_index_);
+        }
+        struct Sorted {
+            uint64_t prefix;  // the first eight bytes of the ROM name, as a number
+            size_t entry;     // also the line's place in the batch
+        };
+        std::vector<Sorted> order(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i)
+            order[i] = Sorted{order_prefix(rom_of(entries[i])), i};
         // Ties keep the file's order, so that of several lines for one ROM
         // name the last one wins.
-        std::sort(entries.begin(), entries.end(), [&rom_of](const Map_Entry& a, const Map_Entry& b) {
+        std::sort(order.begin(), order.end(), [&](const Sorted& a, const Sorted& b) {
             if (a.prefix != b.prefix)
                 return a.prefix < b.prefix;
-            const int c = rom_of(a).compare(rom_of(b));
-            return c != 0 ? c < 0 : a.sequence < b.sequence;
+            const int c = rom_of(entries[a.entry]).compare(rom_of(entries[b.entry]));
+            return c != 0 ? c < 0 : a.entry < b.entry;
         });
-        size_t kept = 0;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const Map_Entry& e = entries[i];
-            if (i + 1 < entries.size() && entries[i + 1].prefix == e.prefix && rom_of(entries[i + 1]) == rom_of(e))
-                continue;
-            entries[kept++] = e;
-        }
-        entries.resize(kept);
-        if (last_batch && name_map_.empty())
-            return;
         // Later batches replace what earlier ones set.
-        for (const Map_Entry& e : entries)
+        for (size_t i = 0; i < order.size(); ++i) {
+            const Map_Entry& e = entries[order[i].entry];
+            if (i + 1 < order.size() && order[i + 1].prefix == order[i].prefix &&
+                rom_of(entries[order[i + 1].entry]) == rom_of(e))
+                continue;
             name_map_.insert_or_assign(name_map_.end(), std::string(rom_of(e)),
                                        std::string(all.substr(e.rom + e.rom_size, e.full_size)));
+        }
         entries.clear();
         text.clear();
     };
@@ -282,8 +405,9 @@ void Emulator::load_name_map()
             return;
         rom_name.assign(rom);
         fix_file_name_case(rom_name);
-        entries.push_back(Map_Entry{order_prefix(rom_name, false), static_cast<uint32_t>(entries.size()),
-                                    static_cast<uint32_t>(rom_name.size()), text.size(), full.size()});
+        // The text is below the batch size here: a full one was flushed.
+        entries.push_back(
+            Map_Entry{static_cast<uint32_t>(text.size()), static_cast<uint32_t>(rom_name.size()), full.size()});
         text.append(rom_name).append(full);
         listener_->poll_emulator_listener();
         if (entries.size() >= batch_entries || text.size() >= batch_text)
@@ -294,19 +418,21 @@ void Emulator::load_name_map()
 
 bool Emulator::find_full_name(const std::string& rom_name, std::string_view& full_name) const
 {
-    if (!map_entries_.empty()) {
+    if (!map_index_.empty()) {
         const std::string_view all(map_text_);
-        const uint64_t prefix = order_prefix(rom_name, false);
-        const auto at = std::lower_bound(map_entries_.begin(), map_entries_.end(), prefix,
-                                         [&](const Map_Entry& e, uint64_t) {
-                                             if (e.prefix != prefix)
-                                                 return e.prefix < prefix;
-                                             return all.substr(e.rom, e.rom_size) < std::string_view(rom_name);
-                                         });
-        if (at == map_entries_.end() || at->prefix != prefix || all.substr(at->rom, at->rom_size) != rom_name)
-            return false;
-        full_name = all.substr(at->rom + at->rom_size, at->full_size);
-        return true;
+        const size_t mask = map_index_.size() - 1;
+        size_t slot = hash_name(rom_name) & mask;
+        for (size_t probe = 0; probe < max_probes; ++probe, slot = (slot + 1) & mask) {
+            const uint32_t held = map_index_[slot];
+            if (held == 0)
+                return false;
+            const Map_Entry& e = map_entries_[held - 1];
+            if (all.substr(e.rom, e.rom_size) == rom_name) {
+                full_name = all.substr(e.rom + e.rom_size, e.full_size);
+                return true;
+            }
+        }
+        return false;
     }
     const auto mapped = name_map_.find(rom_name);
     if (mapped == name_map_.end())
@@ -359,54 +485,92 @@ void Emulator::search_for_games()
     }
 }
 
+Game* Emulator::new_game(std::string_view full_name, std::string_view rom_name, std::string_view extension)
+{
+    void* place = node_arena_->allocate(sizeof(Game) + full_name.size() + rom_name.size() + extension.size(),
+                                        alignof(Game));
+    char* const text = static_cast<char*>(place) + sizeof(Game);
+    place_names(text, full_name, rom_name, extension);
+    return new (place) Game(Game::In_Arena(), text, full_name.size(), rom_name.size(), extension.size());
+}
+
 void Emulator::add_game(const std::string& rom_name, const std::string& extension)
 {
     std::string_view full_name = rom_name;
     find_full_name(rom_name, full_name);
-    std::unique_ptr<Game> game(new Game(full_name, rom_name, extension));
-    added_games_.push_back(Added_Game{{order_prefix(full_name, true), order_prefix(full_name, true, 8)},
-                                      static_cast<uint32_t>(added_games_.size()), game.get()});
-    game.release();
+    added_games_.push_back(Added_Game{{}, nullptr, static_cast<uint32_t>(added_games_.size())});
+    Added_Game& added = added_games_.back();
+    added.game = new_game(full_name, rom_name, extension);
+    folded_prefix(full_name, added.prefix);
     listener_->poll_emulator_listener();
 }
 
-// Puts the added games into the games map. Of games whose full names are
-// equal ignoring case the one added last wins, and the entry keeps the full
-// name and the place of the first, as if each had replaced the one before.
+namespace {
+
+// Whether a's prefix orders before b's; written so that it compiles to no
+// branch (the sort's own branch on it is the one that misses).
+template <class Added>
+bool prefix_less(const Added& a, const Added& b)
+{
+    return (a.prefix[0] < b.prefix[0]) | ((a.prefix[0] == b.prefix[0]) & (a.prefix[1] < b.prefix[1]));
+}
+
+template <class Added>
+bool same_prefix(const Added& a, const Added& b)
+{
+    return a.prefix[0] == b.prefix[0] && a.prefix[1] == b.prefix[1];
+}
+
+// The order of games whose prefixes are equal: the rest of the full name
+// ignoring case, then the order of adding.
+template <class Added>
+bool rest_less(const Added& a, const Added& b)
+{
+    const int c = nocase_compare(a.full_name(), b.full_name(), 2 * sizeof(uint64_t));
+    return c != 0 ? c < 0 : a.sequence < b.sequence;
+}
+
+}  // namespace
+
+// Puts the added games into the games list. Of games whose full names are
+// equal ignoring case the one added last wins, and takes the place of the
+// first, as if each had replaced the one before.
 void Emulator::store_added_games()
 {
-    // Equal prefixes mean the bytes both names have among their first 16
-    // match ignoring case, so the rest decides.
-    auto compare = [](const Added_Game& a, const Added_Game& b) {
-        if (a.prefix[0] != b.prefix[0])
-            return a.prefix[0] < b.prefix[0] ? -1 : 1;
-        if (a.prefix[1] != b.prefix[1])
-            return a.prefix[1] < b.prefix[1] ? -1 : 1;
-        return nocase_compare(a.game->full_name, b.game->full_name, 2 * sizeof(uint64_t));
-    };
-    std::sort(added_games_.begin(), added_games_.end(), [&compare](const Added_Game& a, const Added_Game& b) {
-        const int c = compare(a, b);
-        return c != 0 ? c < 0 : a.sequence < b.sequence;
-    });
-    size_t first = 0;
-    while (first < added_games_.size()) {
-        Added_Game& head = added_games_[first];
-        size_t last = first;
-        while (last + 1 < added_games_.size() && compare(head, added_games_[last + 1]) == 0)
-            ++last;
-        Game* winner = added_games_[last].game;
-        const auto pos = games_.emplace_hint(games_.end(), head.game->full_name, winner);
-        if (pos->second != winner) {
-            // Only if the sort disagreed with the map's order: replace, as
-            // add_game would, rather than lose the game.
-            delete pos->second;
-            pos->second = winner;
+    // By the prefixes alone first, which looks at no name; then each run of
+    // equal prefixes by the rest. The names of a run are then read once and
+    // while they are at hand, rather than each time two of them meet in a
+    // sort of the whole list.
+    std::sort(added_games_.begin(), added_games_.end(),
+              [](const Added_Game& a, const Added_Game& b) { return prefix_less(a, b); });
+    size_t kept = 0;
+    for (size_t run = 0; run < added_games_.size();) {
+        size_t run_end = run + 1;
+        while (run_end < added_games_.size() && same_prefix(added_games_[run], added_games_[run_end]))
+            ++run_end;
+        if (run_end - run > 1)
+            std::sort(added_games_.begin() + run, added_games_.begin() + run_end,
+                      [](const Added_Game& a, const Added_Game& b) { return rest_less(a, b); });
+        for (size_t first = run; first < run_end;) {
+            size_t last = first;
+            while (last + 1 < run_end &&
+                   nocase_compare(added_games_[first].full_name(), added_games_[last + 1].full_name(),
+                                  2 * sizeof(uint64_t)) == 0)
+                ++last;
+            Game* winner = added_games_[last].game;
+            for (size_t i = first; i < last; ++i)
+                added_games_[i].game->~Game();
+            for (size_t i = first; i <= last; ++i)
+                added_games_[i].game = nullptr;
+            added_games_[kept++].game = winner;
+            first = last + 1;
         }
-        for (size_t i = first; i < last; ++i)
-            delete added_games_[i].game;
-        for (size_t i = first; i <= last; ++i)
-            added_games_[i].game = nullptr;
-        first = last + 1;
+        run = run_end;
+    }
+    games_.reserve(kept);
+    for (size_t i = 0; i < kept; ++i) {
+        games_.push_back(added_games_[i].game);
+        added_games_[i].game = nullptr;
     }
     added_games_.clear();
     added_games_.shrink_to_fit();
@@ -429,10 +593,7 @@ unsigned Emulator::number_of_games() const
 
 void Emulator::get_game_list(std::vector<Game*>& list) const
 {
-    list.resize(games_.size());
-    size_t i = 0;
-    for (const auto& entry : games_)
-        list[i++] = entry.second;
+    list.assign(games_.begin(), games_.end());
 }
 
 }  // namespace Marvane
