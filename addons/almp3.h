@@ -75,6 +75,8 @@ public:
 
 private:
   enum Sync { SEARCHING, FOUND, NOT_MPEG };
+  // decode() with the samples left signed.
+  Result decode_signed(std::uint16_t *out, std::size_t frames, std::size_t &frames_out);
   // Looks for the first run of agreeing frames in the bytes held back.
   void search_frames();
 

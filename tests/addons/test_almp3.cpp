@@ -22,7 +22,7 @@ struct Decoded {
 };
 
 // Feeds data in chunks as the player does and decodes everything.
-Decoded decode_all(const std::vector<unsigned char> &data) {
+Decoded decode_all(const std::vector<unsigned char> &data, std::size_t buffer_frames = 6144) {
   Decoded out;
   Mp3_Feed_Decoder dec;
   std::size_t off = 0;
@@ -32,11 +32,11 @@ Decoded decode_all(const std::vector<unsigned char> &data) {
     off += n;
   };
   feed_next();
-  std::vector<std::uint16_t> buf(6144 * 2);
+  std::vector<std::uint16_t> buf(buffer_frames * 2);
   bool first_format = true;
   for (int guard = 0; guard < 100000; ++guard) {
     std::size_t frames = 0;
-    auto r = dec.decode(buf.data(), 6144, frames);
+    auto r = dec.decode(buf.data(), buffer_frames, frames);
     out.pcm.insert(out.pcm.end(), buf.begin(), buf.begin() + static_cast<long>(frames * 2));
     if (dec.take_rate_change()) {
       if (!first_format)
@@ -177,6 +177,14 @@ TEST(Mp3_Feed_Decoder, MonoComesOutAsEqualStereoChannels) {
     mean += v;
   mean /= static_cast<double>(d.pcm.size());
   EXPECT_NEAR(mean, 32768.0, 200.0);
+}
+
+// Buffers that end in the middle of a frame lose and alter no sample.
+TEST(Mp3_Feed_Decoder, BufferSizeDoesNotChangeTheSamples) {
+  const auto data = read_bytes(fixture("vbr.mp3"));
+  const Decoded whole = decode_all(data);
+  ASSERT_GT(whole.pcm.size(), 0u);
+  EXPECT_EQ(decode_all(data, 1153).pcm, whole.pcm);
 }
 
 TEST(Mp3_Feed_Decoder, ConsumedBytesReachTheEndOfTheData) {
