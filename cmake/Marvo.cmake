@@ -4,6 +4,7 @@ find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 pkg_check_modules(ALLEGRO REQUIRED IMPORTED_TARGET allegro)
 pkg_check_modules(LOADPNG REQUIRED IMPORTED_TARGET loadpng)
+pkg_check_modules(LIBPNG REQUIRED IMPORTED_TARGET libpng)
 pkg_check_modules(FREETYPE REQUIRED IMPORTED_TARGET freetype2)
 pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
 

@@ -4,13 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <string>
+#include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <allegro.h>
 #include <loadpng.h>
+#include <png.h>
 
 #include "engine/joystick.h"
 #include "engine/keypress.h"
@@ -627,6 +629,72 @@ void Engine::get_keyboard_input()
     m_pause = key[KEY_P] != 0;
 }
 
+namespace {
+
+void append_png_bytes(png_structp png, png_bytep bytes, png_size_t length)
+{
+    bool appended = true;
+    try {
+        static_cast<std::string *>(png_get_io_ptr(png))->append(reinterpret_cast<const char *>(bytes), length);
+    } catch (const std::bad_alloc &) {
+        appended = false;
+    }
+    if (!appended) {
+        png_error(png, "out of memory");
+    }
+}
+
+void flush_nothing(png_structp) {}
+
+// The bitmap as a PNG in memory (8-bit RGB, compressed as loadpng does),
+// so that a file is only written once the whole picture is there. False
+// when it could not be made.
+bool encode_png(BITMAP *bitmap, std::string &encoded)
+{
+    encoded.clear();
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<png_byte> row;
+    try {
+        row.resize(static_cast<std::size_t>(bitmap->w) * 3);
+    } catch (const std::bad_alloc &) {
+        info = nullptr;
+    }
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    // libpng reports its errors by a jump back here; nothing this frame
+    // changes after it is read again, and no frame jumped over holds an
+    // object of ours.
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        encoded.clear();
+        return false;
+    }
+    png_set_write_fn(png, &encoded, append_png_bytes, flush_nothing);
+    png_set_compression_level(png, _png_compression_level);
+    png_set_IHDR(png, info, bitmap->w, bitmap->h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    const int depth = bitmap_color_depth(bitmap);
+    for (int y = 0; y < bitmap->h; ++y) {
+        png_byte *out = row.data();
+        for (int x = 0; x < bitmap->w; ++x) {
+            const int pixel = getpixel(bitmap, x, y);
+            *out++ = static_cast<png_byte>(getr_depth(depth, pixel));
+            *out++ = static_cast<png_byte>(getg_depth(depth, pixel));
+            *out++ = static_cast<png_byte>(getb_depth(depth, pixel));
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+} // namespace
+
 void Engine::grab_screen()
 {
     BITMAP *shot = create_bitmap(SCREEN_W, SCREEN_H);
@@ -634,17 +702,15 @@ void Engine::grab_screen()
         return;
     }
     blit(screen, shot, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
-    PALETTE palette;
-    get_palette(palette);
-    // Opened as every file we write is (never through a link planted for
-    // root; made by root in a user's cabinet, the user's), then written by
-    // the PNG writer through the open file.
-    const int fd = open_for_writing("shot.png", O_WRONLY | O_CREAT | O_TRUNC, 0664);
-    if (fd >= 0) {
-        save_png(("/proc/self/fd/" + std::to_string(fd)).c_str(), shot, palette);
-        ::close(fd);
-    }
+    // Saved as every file we write is (never through a link planted for
+    // root, renamed into place whole). A grab is made every pass while the
+    // key is held, so it is not synced to the disk each time.
+    std::string png;
+    const bool encoded = encode_png(shot, png);
     destroy_bitmap(shot);
+    if (encoded) {
+        replace_file("shot.png", png, Sync::Unsynced);
+    }
 }
 
 void Engine::draw_one_frame()

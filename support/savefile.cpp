@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 bool write_all(int fd, std::string_view data) {
@@ -272,9 +273,48 @@ std::string write_in_place(const Write_Target& target, const struct stat& expect
     return failure;
 }
 
+// The access list of a file, where it has one, holds the real group
+// permission and the users it names; the mode's group bits are then only its
+// mask. The new file takes the old one's list, or none where it had none
+// (a folder's default list would otherwise give it one). False where that
+// cannot be made sure of: the file is then written in place.
+constexpr const char* access_list = "system.posix_acl_access";
+
+bool unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
+
+bool copy_access_list(const Write_Target& target, const struct stat& expected, int to) {
+    // Read through the file itself where we may, else through its folder.
+    Descriptor from(::openat(target.folder.get(), target.name.c_str(),
+                             O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK));
+    struct stat info {};
+    if (from.get() >= 0 && (::fstat(from.get(), &info) != 0 || info.st_dev != expected.st_dev ||
+                            info.st_ino != expected.st_ino)) {
+        return false;
+    }
+    const std::string by_name =
+        "/proc/self/fd/" + std::to_string(target.folder.get()) + "/" + target.name;
+    auto read_list = [&](char* buffer, size_t room) {
+        return from.get() >= 0 ? ::fgetxattr(from.get(), access_list, buffer, room)
+                               : ::lgetxattr(by_name.c_str(), access_list, buffer, room);
+    };
+    std::string list;
+    ssize_t size = read_list(nullptr, 0);
+    if (size > 0) {
+        list.resize(static_cast<size_t>(size));
+        size = read_list(list.data(), list.size());  // one that grew meanwhile fails
+    }
+    if (size < 0) {
+        if (errno != ENODATA && !unsupported(errno)) {
+            return false;
+        }
+        return ::fremovexattr(to, access_list) == 0 || errno == ENODATA || unsupported(errno);
+    }
+    return ::fsetxattr(to, access_list, list.data(), static_cast<size_t>(size), 0) == 0;
+}
+
 }  // namespace
 
-std::string replace_file(const std::string& requested_path, const std::string& data) {
+std::string replace_file(const std::string& requested_path, const std::string& data, Sync sync) {
     const Signals_Held held;
     Write_Target target;
     if (std::string failure = find_write_target(requested_path, target); !failure.empty()) {
@@ -324,10 +364,15 @@ std::string replace_file(const std::string& requested_path, const std::string& d
     }
     errno = 0;
     bool ok = write_all(file.get(), data);
+    if (ok && existed && !copy_access_list(target, info, file.get())) {
+        file.reset(-1);
+        ::unlinkat(folder, temp.c_str(), 0);
+        return write_in_place(target, info, data);
+    }
     if (ok && existed) {
         ok = ::fchmod(file.get(), info.st_mode & 07777) == 0;
     }
-    ok = ok && ::fsync(file.get()) == 0;
+    ok = ok && (sync == Sync::Unsynced || ::fsync(file.get()) == 0);
     int error = errno;
     if (::close(file.release()) != 0 && ok) {
         ok = false;
@@ -341,7 +386,9 @@ std::string replace_file(const std::string& requested_path, const std::string& d
         ::unlinkat(folder, temp.c_str(), 0);
         return error != 0 ? std::strerror(error) : "the write failed";
     }
-    ::fsync(folder);
+    if (sync == Sync::Synced) {
+        ::fsync(folder);
+    }
     return "";
 }
 

@@ -23,12 +23,17 @@ enum class Read_Result { Read, Missing, Unreadable, Not_A_File };
 // unless the result is Read.
 Read_Result read_whole_file(const std::string& path, std::string& out);
 
+// Whether a save waits until its data is on the disk. A picture grabbed
+// while a key is held is saved once a frame and need not.
+enum class Sync { Synced, Unsynced };
+
 // Replaces a regular file with data: a temporary file beside it, readable by
-// us alone, is written and synced first, given the old file's owner, group
-// and mode, then renamed over it, so the old file stays whole until the new
-// one is complete. Where no such file can take its place (a folder we may
-// not write, another user's file), the file is written in place, and put
-// back as it was should that write fail. Links are followed as by
+// us alone, is written (and synced, unless asked not to) first, given the
+// old file's owner, group, mode and access list, then renamed over it, so
+// the old file stays whole until the new one is complete. Where no such
+// file can take its place (a folder we may not write, another user's file,
+// an access list that cannot be copied), the file is written in place, and
+// put back as it was should that write fail. Links are followed as by
 // open_for_writing and the end stays a link; when what it points at is
 // missing, that file is created. Only a regular file is ever replaced:
 // anything else is left alone, never written nor waited on. So is a file we
@@ -36,7 +41,7 @@ Read_Result read_whole_file(const std::string& path, std::string& out);
 // get past a file its owner made read-only. Signals that would end the
 // process wait until the save is over.
 // Gives why the old file was kept, or "" when the data was saved.
-std::string replace_file(const std::string& path, const std::string& data);
+std::string replace_file(const std::string& path, const std::string& data, Sync sync = Sync::Synced);
 
 // Writes all of data to fd, going on after a signal; false when a write
 // fails (errno set), or writes nothing (a full disk, a file-size limit).

@@ -1,7 +1,10 @@
 // The real engine under the test display: the main loop's passes, polls and
 // frames, the hot keys, statistics and start-up.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -167,6 +170,32 @@ TEST_F(Real_Loop, F12WritesAScreenGrabOfTheScreenSize)
     EXPECT_LT(getg_depth(depth, pixel), 50);
     EXPECT_LT(getb_depth(depth, pixel), 50);
     destroy_bitmap(shot);
+
+    // A grab that cannot be written whole (a file-size limit) keeps the old one.
+    std::ofstream("shot.png") << "the old grab";
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 256;
+    Pass_Checker limited(engine);
+    limited.stop_at = 6000;
+    limited.f12_at = 30;
+    limited.f12_frames = 1;
+    engine->get_root_container()->add_updatable(&limited, 0);
+    engine->get_root_container()->add_drawable(&limited, 0);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    engine->run();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    engine->get_root_container()->remove_updatable(&limited);
+    engine->get_root_container()->remove_drawable(&limited);
+    EXPECT_EQ(limited.grabbing_frames, 1);
+    EXPECT_EQ(read_file("shot.png"), "the old grab");
+    int files = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(".")) {
+        files += entry.path().filename().string().find("shot.png") == 0;
+    }
+    EXPECT_EQ(files, 1);  // no temporary file left
 }
 
 // A background task that drives the cycle counter itself (the 60 Hz

@@ -1,6 +1,8 @@
 #include "support/fileutil.h"
 
 #include <climits>
+#include <cstdint>
+#include <cstring>
 #include <csignal>
 #include <memory>
 #include <random>
@@ -10,6 +12,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -532,6 +535,26 @@ TEST(Config_Write, KeepsThePermissionsAndFollowsALink) {
     struct stat info {};
     ASSERT_EQ(::stat((dir / "real.cfg").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+    // An access list stays as it was: the group keeps r--, user 65534 rw-
+    // (the mode's group bits are the list's mask).
+    const struct { uint32_t version = 2; struct { uint16_t tag, perm; uint32_t id; } entry[5]; } acl = {
+        2, {{1, 6, ~0u}, {2, 6, 65534}, {4, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 0, ~0u}}};
+    if (::setxattr((dir / "real.cfg").c_str(), "system.posix_acl_access", &acl, sizeof acl, 0) == 0) {
+        set_value(dir / "link.cfg", "Main", "a", "3");
+        char kept[sizeof acl] = {};
+        EXPECT_EQ(::getxattr((dir / "real.cfg").c_str(), "system.posix_acl_access", kept, sizeof kept), ssize_t(sizeof acl));
+        EXPECT_EQ(std::memcmp(kept, &acl, sizeof acl), 0);
+        EXPECT_EQ(read_file(dir / "real.cfg"), "[Main]\na = 3\n");
+        ASSERT_EQ(::removexattr((dir / "real.cfg").c_str(), "system.posix_acl_access"), 0);
+        ASSERT_EQ(::chmod((dir / "real.cfg").c_str(), 0640), 0);
+        // Nor does the folder's default list give the new file one.
+        ASSERT_EQ(::setxattr(dir.path().c_str(), "system.posix_acl_default", &acl, sizeof acl, 0), 0);
+        set_value(dir / "link.cfg", "Main", "a", "2");
+        EXPECT_LT(::getxattr((dir / "real.cfg").c_str(), "system.posix_acl_access", kept, sizeof kept), 0);
+        ASSERT_EQ(::removexattr(dir.path().c_str(), "system.posix_acl_default"), 0);
+    } else {
+        EXPECT_TRUE(errno == ENOTSUP) << std::strerror(errno);  // a file system without access lists
+    }
     // Root's save leaves another user's file theirs; a file we may write in
     // a folder we may not is written in place (neither binds both kinds of user).
     if (::geteuid() == 0) {
