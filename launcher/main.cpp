@@ -10,6 +10,10 @@
 #include <exception>
 #include <string>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/engine.h"
 #include "launcher/launcher.h"
 #include "support/fileutil.h"
@@ -35,6 +39,27 @@ void tell_refusal(std::string message)
     std::fprintf(stderr, "marvo-frontend: %s\n", message.c_str());
 }
 
+// Run as root in a cabinet that belongs to another user, the owner's files
+// (the emulators' command lines, runit.bat, links in the folder) would be
+// obeyed as root, so the run is refused, as trusted tools refuse another
+// user's folders. Gives the line that says so, or "" to go on: for an
+// ordinary user, and for root in root's own cabinet.
+std::string foreign_cabinet(const char* program)
+{
+    struct stat cabinet {};
+    if (::geteuid() != 0 || ::stat(".", &cabinet) != 0 || cabinet.st_uid == 0)
+        return "";
+    std::string starter = program;
+    const std::size_t slash = starter.rfind('/');
+    starter = slash == std::string::npos ? "marvo" : starter.substr(0, slash + 1) + "marvo";
+    const passwd* owner = ::getpwuid(cabinet.st_uid);
+    const std::string as_owner =
+        owner ? std::string(owner->pw_name) + ", not root; run it as its owner: runuser -u " + owner->pw_name + " -- "
+              : "user " + std::to_string(cabinet.st_uid) + ", not root; run it as its owner: setpriv --reuid=" +
+                    std::to_string(cabinet.st_uid) + " --regid=" + std::to_string(cabinet.st_gid) + " --clear-groups -- ";
+    return "refused: this cabinet belongs to " + as_owner + starter;
+}
+
 }  // namespace
 
 bool quietly_create_directory(const std::string& path)
@@ -56,6 +81,11 @@ int main(int argc, char** argv)
         fade = true;
     else if (!is_pair(argc, argv, NO_FADE_PAIR))
         accepted = false;
+    // Before anything of the cabinet is read, made or removed.
+    if (const std::string refusal = foreign_cabinet(argv[0]); !refusal.empty()) {
+        tell_refusal(refusal);
+        return 3;
+    }
 
     // Game names and file names are 8-bit text (Latin-1 in the map files),
     // not UTF-8: every byte is one character.

@@ -137,9 +137,24 @@ TEST(Frontend_Arguments, MissingLogsDirectoryIsCreated)
 {
     Cabinet cabinet;
     std::filesystem::remove_all(cabinet.dir / "logs");
-    // Started by root in a user's cabinet, what it makes there is the user's.
-    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
-    ASSERT_EQ(chown(cabinet.dir.c_str(), owner, -1), 0);
+    if (geteuid() == 0) {
+        // Root does not run another user's cabinet: it says whose it is and
+        // leaves all in it as it was, a planted runit.bat too.
+        e2e::write_file(cabinet.dir / "runit.bat", "planted\n");
+        e2e::write_file(cabinet.dir / "output.txt", "");
+        ASSERT_EQ(chown(cabinet.dir.c_str(), 65534, -1), 0);
+        const std::string listing =
+            "cd '" + cabinet.dir.string() + "' && find . ! -name output.txt -printf '%p %s %T@ %U %m\\n' | sort";
+        const std::string before = e2e::shell_output(listing);
+        Process refused;
+        ASSERT_TRUE(cabinet.start(refused));
+        EXPECT_EQ(refused.wait(20), 3);
+        EXPECT_NE(cabinet.output().find("belongs to nobody"), std::string::npos) << cabinet.output();
+        EXPECT_EQ(e2e::shell_output(listing), before);
+        ASSERT_EQ(chown(cabinet.dir.c_str(), 0, -1), 0);
+    }
+    // The owner's run makes logs/ and what goes in it, all the owner's.
+    const uid_t owner = geteuid();
     Process process;
     Window window;
     ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));
@@ -156,8 +171,7 @@ TEST(Frontend_Handover, ChoosingTheFourthGameWritesTheBatchFileAndState)
 {
     Cabinet cabinet;
     e2e::write_file(cabinet.dir / "logs/runit.log", "the last run's output\n");
-    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
-    ASSERT_EQ(chown(cabinet.dir.c_str(), owner, -1), 0);
+    const uid_t owner = geteuid();
     Process process;
     Window window;
     ASSERT_NO_FATAL_FAILURE(start_menu(cabinet, process, window));

@@ -136,5 +136,19 @@ for code in 3 4; do
   check "$?" "$code" "front-end exit $code"
 done
 
+# Root does not run another user's cabinet: the front-end never starts and
+# nothing of a planted runit.bat runs.
+if [ "$(id -u)" = 0 ]; then
+  rm -f args pwned handed
+  printf 'touch pwned\n' > runit.bat
+  printf '#!/bin/sh\necho started >> args\n[ -e handed ] && exit 2\n: > handed\n' > frontend.sh
+  chown 65534 .
+  MARVO_FRONTEND=./frontend.sh "$starter" > out 2>&1
+  check "$?" 3 "root in a user's cabinet: exit code"
+  chown 0 .
+  check "$(ls args pwned 2>/dev/null)" "" "root in a user's cabinet: nothing ran"
+  check "$(grep -c 'belongs to nobody, not root.*runuser -u nobody' out)" 1 "root in a user's cabinet: the owner is named"
+fi
+
 [ $fail = 0 ] && echo "starter: all cases passed"
 exit $fail
