@@ -522,8 +522,10 @@ TEST_F(Generator_Run, MameFailureStopsBeforeTheOutputIsTouched)
              ": Permission denied"},
         {"a program that says a megabyte in one line",
          [&] { write_file(exe, "#!/bin/sh\nhead -c 1000000 /dev/zero | tr '\\0' x >&2\nexit 3\n"); },
-         "Mame -listfull failed with exit code 3:\n" + std::string(120, 'x') + "\n" +
-             std::string(120, 'x') + "\n" + std::string(60, 'x') + "..."},
+         "Mame -listfull failed with exit code 3: " + std::string(300, 'x') + "..."},
+        {"a program whose line is cut inside a character",
+         [&] { write_file(exe, "#!/bin/sh\nprintf '%0299d\\303\\251' 0 >&2\nexit 3\n"); },
+         "Mame -listfull failed with exit code 3: " + std::string(299, '0') + "..."},
         {"a list of no machine",
          [&] { write_file(mame / "fixture-listfull.txt", "Name:     Description:\n\nx\n"); },
          "Mame -listfull listed no machine."},
