@@ -138,13 +138,15 @@ std::string mame_failure(const std::string& what, const std::string& error_file)
 {
     // MAME's first line, read no further than is quoted: its output may
     // be one line of megabytes, which no message box can show. Three bytes
-    // past the cut tell whether the character at the cut is whole.
+    // past the cut tell whether the character at the cut is whole. A NUL
+    // would end the box's text, so it is left out.
     constexpr std::size_t longest_quote = 300;
     std::string said;
     if (std::FILE* file = std::fopen(error_file.c_str(), "rb")) {
         for (int c; said.size() < longest_quote + 3 && (c = std::fgetc(file)) != EOF &&
                     c != '\n' && c != '\r';)
-            said += static_cast<char>(c);
+            if (c != '\0')
+                said += static_cast<char>(c);
         std::fclose(file);
     }
     const bool cut = said.size() > longest_quote;

@@ -84,7 +84,7 @@ std::string exit_code_text(int code);
 // The text of an error box about MAME: "Mame " and `what`, then ": " and
 // MAME's first line of error output from `error_file` ("." when it said
 // nothing). The line is quoted up to a few hundred bytes of whole UTF-8
-// characters, "..." marking a cut.
+// characters, "..." marking a cut; its NUL bytes are left out.
 std::string mame_failure(const std::string& what, const std::string& error_file);
 
 // The text broken into lines that `measure` finds no wider than `width`:
