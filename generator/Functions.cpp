@@ -92,9 +92,11 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     // The shell ends with 2 when it cannot change folder or open a
     // redirection, as MAME does for a bad set: so a failed change ends
     // with 126 (MAME not started), and the answer's file is opened here.
+    // A folder typed relative may begin with "-", which cd would read as
+    // an option.
     const std::string rom_directory = std::filesystem::absolute(RomDirectory).string();
     const std::string command =
-        "cd " + shell_quote(mame_folder) + " || exit 126; exec " +
+        "cd -- " + shell_quote(mame_folder) + " || exit 126; exec " +
         shell_quote(bare ? mame_to_run() : std::string(".") + host_separator + MameExeName) +
         " -verifyroms " + game_word(game) + " -rp " + shell_quote(rom_directory);
     // MAME answers 0 for a good set and 2 for a bad or missing one, which
@@ -196,7 +198,9 @@ std::string wrap_to_width(const std::string& text, int width,
 
 std::string mame_to_run()
 {
-    if (LastCharPos(MameExePath, host_separator) != 0)
+    // A path that begins with "-" would reach a script's interpreter as
+    // an option.
+    if (LastCharPos(MameExePath, host_separator) != 0 && MameExePath.front() != '-')
         return MameExePath;
     return std::string(".") + host_separator + MameExePath;
 }

@@ -72,9 +72,10 @@ extern Name_Table CategoryTable;    // (game name as in catver.ini, category)
 bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run_Host& host);
 
 // MAME as a command line starts it: the path as typed, and a bare name (no
-// folder) as the file of the current folder that the run checked, which
-// the shell would otherwise look up on PATH. MAME's ROM check runs the same
-// file from the current folder.
+// folder) or a path that begins with "-" as one from the current folder
+// ("./" in front): the run checked that file, which the shell would
+// otherwise look up on PATH. MAME's ROM check runs the same file from the
+// current folder.
 std::string mame_to_run();
 
 // How a MAME run ended that failed: "failed with exit code N", followed,

@@ -445,6 +445,16 @@ TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
                                         "\" to Mame, which reads \";\" as a break between "
                                         "folders.|Tovan Marvane Tools");
     EXPECT_FALSE(fs::exists(out / "mame.rom"));
+
+    // A MAME typed relative, in a folder cd could take for an option.
+    setenv("TMPDIR", temp.c_str(), 1);
+    fs::rename(mame, root / "-x");
+    mame = root / "-x";
+    fs::current_path(root);
+    host.fields[Run_Text::Txt_Mame] = "-x/mame";
+    run();
+    EXPECT_EQ(host.messages.back(), completed);
+    EXPECT_EQ(output("mame.rom"), crlf({"galaga"}));
 }
 
 TEST_F(Generator_Run, WorkingFilterUsesTheDriverStatus)
