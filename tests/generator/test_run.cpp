@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <csignal>
 #include <functional>
+#include <tuple>
+#include <utility>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -455,6 +457,27 @@ TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
     run();
     EXPECT_EQ(host.messages.back(), completed);
     EXPECT_EQ(output("mame.rom"), crlf({"galaga"}));
+
+    // A ROM or snapshot folder whose name breaks a line of MAME.cfg ends
+    // the run before MAME or a file is touched.
+    const std::size_t calls_made = calls().size();
+    const std::string cfg = output("MAME.cfg");
+    const std::tuple<Run_Text, const char*, const char*> folders[] = {
+        {Run_Text::Txt_ROMPath, "ROM", "a\nuse_rom_file = no"},
+        {Run_Text::Txt_SNAPPath, "SNAP", "b\rc"}};
+    for (const auto& [field, name, folder] : folders) {
+        const fs::path broken = root / folder;
+        fs::create_directories(broken);
+        const std::string kept = std::exchange(host.fields[field], broken.string());
+        run();
+        host.fields[field] = kept;
+        EXPECT_EQ(host.messages.back(), "Cannot write the "s + name + " Folder \"" +
+                                            broken.string() + "\" into MAME.cfg, which ends a "
+                                            "value at a line break.|Tovan Marvane Tools");
+    }
+    EXPECT_EQ(calls().size(), calls_made);
+    EXPECT_EQ(output("MAME.cfg"), cfg);
+    EXPECT_EQ(output_names(), (Names{"MAME.cfg", "mame.map", "mame.rom"}));
 }
 
 TEST_F(Generator_Run, WorkingFilterUsesTheDriverStatus)
