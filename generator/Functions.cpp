@@ -1,5 +1,6 @@
 #include "generator/Functions.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +55,21 @@ std::string game_word(const std::string& game)
     return game.empty() ? std::string("\"\"") : game;
 }
 
+// Bytes of the UTF-8 character at text[at]: its lead byte and as many of
+// the continuation bytes it announces as follow. Any other byte stands
+// alone, so that text that is no UTF-8 is still cut and wrapped.
+std::size_t character_length(const std::string& text, std::size_t at)
+{
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    const std::size_t wanted =
+        lead >= 0xF8 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    std::size_t length = 1;
+    while (length < wanted && at + length < text.size() &&
+           (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80)
+        ++length;
+    return length;
+}
+
 }  // namespace
 
 bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run_Host& host)
@@ -76,9 +92,11 @@ bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run
     // The shell ends with 2 when it cannot change folder or open a
     // redirection, as MAME does for a bad set: so a failed change ends
     // with 126 (MAME not started), and the answer's file is opened here.
+    // A folder typed relative may begin with "-", which cd would read as
+    // an option.
     const std::string rom_directory = std::filesystem::absolute(RomDirectory).string();
     const std::string command =
-        "cd " + shell_quote(mame_folder) + " || exit 126; exec " +
+        "cd -- " + shell_quote(mame_folder) + " || exit 126; exec " +
         shell_quote(bare ? mame_to_run() : std::string(".") + host_separator + MameExeName) +
         " -verifyroms " + game_word(game) + " -rp " + shell_quote(rom_directory);
     // MAME answers 0 for a good set and 2 for a bad or missing one, which
@@ -121,39 +139,68 @@ std::string exit_code_text(int code)
 std::string mame_failure(const std::string& what, const std::string& error_file)
 {
     // MAME's first line, read no further than is quoted: its output may
-    // be one line of megabytes, which no message box can show.
+    // be one line of megabytes, which no message box can show. Three bytes
+    // past the cut tell whether the character at the cut is whole. A NUL
+    // would end the box's text, so it is left out.
     constexpr std::size_t longest_quote = 300;
     std::string said;
-    bool cut = false;
     if (std::FILE* file = std::fopen(error_file.c_str(), "rb")) {
-        for (int c; (c = std::fgetc(file)) != EOF && c != '\n' && c != '\r';) {
-            cut = said.size() == longest_quote;
-            if (cut)
-                break;
-            said += static_cast<char>(c);
-        }
+        for (int c; said.size() < longest_quote + 3 && (c = std::fgetc(file)) != EOF &&
+                    c != '\n' && c != '\r';)
+            if (c != '\0')
+                said += static_cast<char>(c);
         std::fclose(file);
     }
-    const std::string text =
-        "Mame " + what + (said.empty() ? "." : ": " + said + (cut ? "..." : ""));
+    const bool cut = said.size() > longest_quote;
+    if (cut) {
+        std::size_t end = 0;
+        while (end + character_length(said, end) <= longest_quote)
+            end += character_length(said, end);
+        said.resize(end);
+    }
+    return "Mame " + what + (said.empty() ? "." : ": " + said + (cut ? "..." : ""));
+}
 
-    // Lines of at most a screen's width, broken at a blank where there is one.
-    constexpr std::size_t width = 120;
+std::string wrap_to_width(const std::string& text, int width,
+                          const std::function<int(const std::string&)>& measure)
+{
     std::string lines;
     std::size_t start = 0;
-    while (text.size() - start > width) {
-        std::size_t end = text.rfind(' ', start + width);
-        if (end == std::string::npos || end <= start)
-            end = start + width;
+    while (true) {
+        const std::size_t line_end = std::min(text.find('\n', start), text.size());
+        // The most whole characters that fit, the last blank among them.
+        std::size_t end = start;
+        std::size_t blank = std::string::npos;
+        while (end < line_end) {
+            const std::size_t next = end + character_length(text, end);
+            if (end > start && measure(text.substr(start, next - start)) > width)
+                break;
+            if (text[end] == ' ')
+                blank = end;
+            end = next;
+        }
+        if (end == line_end) {
+            lines.append(text, start, end - start);
+            if (end == text.size())
+                return lines;
+            lines += '\n';
+            start = end + 1;
+            continue;
+        }
+        if (text[end] == ' ')
+            blank = end;
+        if (blank != std::string::npos && blank > start)
+            end = blank;
         lines.append(text, start, end - start).append("\n");
         start = text[end] == ' ' ? end + 1 : end;
     }
-    return lines + text.substr(start);
 }
 
 std::string mame_to_run()
 {
-    if (LastCharPos(MameExePath, host_separator) != 0)
+    // A path that begins with "-" would reach a script's interpreter as
+    // an option.
+    if (LastCharPos(MameExePath, host_separator) != 0 && MameExePath.front() != '-')
         return MameExePath;
     return std::string(".") + host_separator + MameExePath;
 }

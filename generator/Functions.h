@@ -5,6 +5,7 @@
 // long as the program; a run rewrites them (see run_generation).
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -71,9 +72,10 @@ extern Name_Table CategoryTable;    // (game name as in catver.ini, category)
 bool VerifyGame(const std::string& game, const std::string& folder, Marvane::Run_Host& host);
 
 // MAME as a command line starts it: the path as typed, and a bare name (no
-// folder) as the file of the current folder that the run checked, which
-// the shell would otherwise look up on PATH. MAME's ROM check runs the same
-// file from the current folder.
+// folder) or a path that begins with "-" as one from the current folder
+// ("./" in front): the run checked that file, which the shell would
+// otherwise look up on PATH. MAME's ROM check runs the same file from the
+// current folder.
 std::string mame_to_run();
 
 // How a MAME run ended that failed: "failed with exit code N", followed,
@@ -82,9 +84,15 @@ std::string exit_code_text(int code);
 
 // The text of an error box about MAME: "Mame " and `what`, then ": " and
 // MAME's first line of error output from `error_file` ("." when it said
-// nothing). The line is quoted up to a few hundred characters, "..." marking
-// a cut, and the text is broken into lines that fit the screen.
+// nothing). The line is quoted up to a few hundred bytes of whole UTF-8
+// characters, "..." marking a cut; its NUL bytes are left out.
 std::string mame_failure(const std::string& what, const std::string& error_file);
+
+// The text broken into lines that `measure` finds no wider than `width`:
+// at the last blank that fits, else between two UTF-8 characters (a line
+// holds at least one). The text's own line breaks stay.
+std::string wrap_to_width(const std::string& text, int width,
+                          const std::function<int(const std::string&)>& measure);
 
 // True when the first entry of WorkingTable for the game says "yes".
 bool IsWorkingGame(const std::string& game);

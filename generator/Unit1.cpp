@@ -465,8 +465,20 @@ void TMain::set_progress(const std::string& text)
 
 void TMain::show_message(const std::string& text, const std::string& caption)
 {
+    // The box is as wide as its longest line and some 90 pixels more: lines
+    // of at most 600 keep it, and its OK button, on a 1024 by 768 screen.
+    // A line is measured as the box draws it, control characters spelled out.
+    constexpr int widest_line = 600;
+    fl_font(fl_message_font_, fl_message_size_ == -1 ? FL_NORMAL_SIZE : fl_message_size_);
+    const std::string lines =
+        Functions::wrap_to_width(text, widest_line, [](const std::string& line) {
+            int width = 0;
+            int height = 0;
+            fl_measure(line.c_str(), width, height, 0);
+            return width;
+        });
     fl_message_title(caption.c_str());
-    fl_message("%s", text.c_str());
+    fl_message("%s", lines.c_str());
 }
 
 void TMain::set_busy_cursor(bool busy)

@@ -297,6 +297,7 @@ private:
         normalise_paths();
         if (!checks_pass())
             return;
+        refuse_line_breaks();
         take_names();
         run_lists();
         if (option(Run_Option::Chk_verify))
@@ -354,6 +355,20 @@ private:
             }
         }
         return true;
+    }
+
+    // MAME.cfg ends a value at its line's end: a folder whose name breaks
+    // the line would be cut there, the rest a line, and a key, of its own.
+    void refuse_line_breaks()
+    {
+        static const std::pair<Run_Text, const char*> folders[] = {
+            {Run_Text::Txt_ROMPath, "ROM"}, {Run_Text::Txt_SNAPPath, "SNAP"}};
+        for (const auto& [field, name] : folders) {
+            const std::string folder = text(field);
+            if (folder.find_first_of("\r\n") != std::string::npos)
+                throw Run_Error(std::string("Cannot write the ") + name + " Folder \"" + folder +
+                                "\" into MAME.cfg, which ends a value at a line break.");
+        }
     }
 
     void take_names()

@@ -70,6 +70,34 @@ TEST(Functions, SplitStringKeepsEmptyPiecesAndQuotedPieces)
                 << text << " at '" << separator << "'";
 }
 
+TEST(Functions, WrapBreaksAtTheLastBlankThatFitsOrBetweenCharacters)
+{
+    // "W" is three units wide, any other byte one.
+    const auto measure = [](const std::string& line) {
+        int width = 0;
+        for (char c : line)
+            width += c == 'W' ? 3 : 1;
+        return width;
+    };
+    const struct {
+        int width;
+        const char* text;
+        const char* lines;
+    } cases[] = {
+        {7, "aaa bbb ccc", "aaa bbb\nccc"},
+        {7, "aaa bbbb c", "aaa\nbbbb c"},
+        {7, "WW WWW W", "WW\nWW\nW W"},
+        {7, "abcdefghij klm", "abcdefg\nhij klm"},
+        {2, "WaW", "W\na\nW"},
+        {7, "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xE2\x82\xAC",
+         "\xC3\xA9\xC3\xA9\xC3\xA9\n\xC3\xA9\xE2\x82\xAC"},  // characters kept whole
+        {7, "ab\n\ncd efgh ij\n", "ab\n\ncd efgh\nij\n"},
+        {7, "", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wrap_to_width(c.text, c.width, measure), c.lines) << c.text;
+}
+
 TEST(Functions, IsWorkingGameTakesTheFirstEntryOfTheGame)
 {
     WorkingTable.clear();

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <csignal>
 #include <functional>
+#include <tuple>
+#include <utility>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -445,6 +447,37 @@ TEST_F(Generator_Run, PathsWithShellCharactersStayOneWord)
                                         "\" to Mame, which reads \";\" as a break between "
                                         "folders.|Tovan Marvane Tools");
     EXPECT_FALSE(fs::exists(out / "mame.rom"));
+
+    // A MAME typed relative, in a folder cd could take for an option.
+    setenv("TMPDIR", temp.c_str(), 1);
+    fs::rename(mame, root / "-x");
+    mame = root / "-x";
+    fs::current_path(root);
+    host.fields[Run_Text::Txt_Mame] = "-x/mame";
+    run();
+    EXPECT_EQ(host.messages.back(), completed);
+    EXPECT_EQ(output("mame.rom"), crlf({"galaga"}));
+
+    // A ROM or snapshot folder whose name breaks a line of MAME.cfg ends
+    // the run before MAME or a file is touched.
+    const std::size_t calls_made = calls().size();
+    const std::string cfg = output("MAME.cfg");
+    const std::tuple<Run_Text, const char*, const char*> folders[] = {
+        {Run_Text::Txt_ROMPath, "ROM", "a\nuse_rom_file = no"},
+        {Run_Text::Txt_SNAPPath, "SNAP", "b\rc"}};
+    for (const auto& [field, name, folder] : folders) {
+        const fs::path broken = root / folder;
+        fs::create_directories(broken);
+        const std::string kept = std::exchange(host.fields[field], broken.string());
+        run();
+        host.fields[field] = kept;
+        EXPECT_EQ(host.messages.back(), "Cannot write the "s + name + " Folder \"" +
+                                            broken.string() + "\" into MAME.cfg, which ends a "
+                                            "value at a line break.|Tovan Marvane Tools");
+    }
+    EXPECT_EQ(calls().size(), calls_made);
+    EXPECT_EQ(output("MAME.cfg"), cfg);
+    EXPECT_EQ(output_names(), (Names{"MAME.cfg", "mame.map", "mame.rom"}));
 }
 
 TEST_F(Generator_Run, WorkingFilterUsesTheDriverStatus)
@@ -522,8 +555,13 @@ TEST_F(Generator_Run, MameFailureStopsBeforeTheOutputIsTouched)
              ": Permission denied"},
         {"a program that says a megabyte in one line",
          [&] { write_file(exe, "#!/bin/sh\nhead -c 1000000 /dev/zero | tr '\\0' x >&2\nexit 3\n"); },
-         "Mame -listfull failed with exit code 3:\n" + std::string(120, 'x') + "\n" +
-             std::string(120, 'x') + "\n" + std::string(60, 'x') + "..."},
+         "Mame -listfull failed with exit code 3: " + std::string(300, 'x') + "..."},
+        {"a program whose line is cut inside a character",
+         [&] { write_file(exe, "#!/bin/sh\nprintf '%0299d\\303\\251' 0 >&2\nexit 3\n"); },
+         "Mame -listfull failed with exit code 3: " + std::string(299, '0') + "..."},
+        {"a program that says a NUL",
+         [&] { write_file(exe, "#!/bin/sh\nprintf 'cannot\\0 open' >&2\nexit 3\n"); },
+         "Mame -listfull failed with exit code 3: cannot open"},
         {"a list of no machine",
          [&] { write_file(mame / "fixture-listfull.txt", "Name:     Description:\n\nx\n"); },
          "Mame -listfull listed no machine."},
