@@ -116,7 +116,6 @@ bool stream_accepts(const std::vector<unsigned char> &data) {
 class Stream_Test : public ::testing::Test {
 protected:
   void SetUp() override {
-    dir = make_scratch_dir();
     capture_sound_into(dir);
     ASSERT_TRUE(start_allegro_sound());
     raw = captured_file(dir);
@@ -145,7 +144,9 @@ protected:
     return heard / 100.0;
   }
 
-  std::string dir, raw;
+  Scratch_Dir scratch{"sound"};
+  const std::string &dir = scratch.path();
+  std::string raw;
 };
 
 } // namespace

@@ -538,11 +538,13 @@ TEST_F(Window_Test, ClosingDuringARunSavesTheSettingsAndEndsAfterTheRun)
 }
 
 // A test program that FLTK ends at once, as when it cannot open its display,
-// takes its X server with it and leaves its output to the one who reads it.
-TEST(Own_X_Server, GoesWithAProgramThatFltkEnds)
+// takes its X server with it, leaves its output to the one who reads it and
+// leaves no scratch folder behind.
+using Own_X_Server = Generator_Run;
+TEST_F(Own_X_Server, GoesWithAProgramThatFltkEnds)
 {
     if (std::getenv("MARVO_TEST_END_INSIDE_FLTK") != nullptr) {
-        std::printf("display %s\n", std::getenv("DISPLAY"));  // the program's own
+        std::printf("display %s folder %s\n", std::getenv("DISPLAY"), root.c_str());  // its own
         std::fflush(stdout);
         unsetenv("DISPLAY");
         fl_open_display();  // "Can't open display", and FLTK exits
@@ -581,9 +583,12 @@ TEST(Own_X_Server, GoesWithAProgramThatFltkEnds)
     EXPECT_EQ(n, 0) << "the output is held open: " << text;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << text;
     EXPECT_NE(text.find("Can't open display"), std::string::npos) << text;
-    // Its server has gone, and with it the socket named after the display.
+    // Its server has gone, and with it the socket named after the display;
+    // its scratch folder has gone too.
     const std::size_t at = text.find("display :");
     ASSERT_NE(at, std::string::npos) << text;
     const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(std::atoi(text.c_str() + at + 9));
     EXPECT_TRUE(wait_for([&] { return !fs::exists(socket); }, 10)) << "Xvfb runs on at " << socket;
+    const std::size_t folder = text.find(" folder ", at) + 8;
+    EXPECT_FALSE(fs::exists(text.substr(folder, text.find('\n', folder) - folder))) << text;
 }
