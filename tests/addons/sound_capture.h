@@ -1,6 +1,6 @@
-// Shared by the sound tests: a scratch HOME whose ALSA default device writes
-// everything played into a raw file, Allegro started on it, the MP3 fixtures
-// and a look at the captured sound.
+// Shared by the sound tests: a scratch HOME (a Scratch_Dir) whose ALSA
+// default device writes everything played into a raw file, Allegro started
+// on it, the MP3 fixtures and a look at the captured sound.
 #ifndef MARVO_TESTS_ADDONS_SOUND_CAPTURE_H
 #define MARVO_TESTS_ADDONS_SOUND_CAPTURE_H
 
@@ -19,6 +19,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/scratch_dir.h"
 
 namespace sound_test {
 
@@ -58,12 +60,6 @@ inline std::vector<unsigned char> quiet_noise_pcm(double seconds, bool wav) {
   for (std::uint32_t i = 0; i < samples; ++i)
     put(static_cast<std::uint32_t>(static_cast<int>(rng() % 2001) - 1000), 2);
   return out;
-}
-
-inline std::string make_scratch_dir() {
-  char pattern[] = "/tmp/marvo-sound-XXXXXX";
-  const char *dir = mkdtemp(pattern);
-  return dir ? dir : "";
 }
 
 // Allegro unloads its driver modules and with them ALSA at exit; keeping

@@ -11,14 +11,13 @@
 #include <string>
 
 #include "catalogue/emulator.h"
+#include "support/scratch_dir.h"
 
 class Catalogue_Test : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/marvo-catalogue-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        dir = make_scratch_dir("catalogue");
         old_dir = std::filesystem::current_path();
         std::filesystem::current_path(dir);
         std::filesystem::create_directory("config");

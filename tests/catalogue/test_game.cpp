@@ -52,6 +52,8 @@ TEST(Nocase_Less, OrdersIgnoringCaseWithPrefixesFirst)
     // Equal ignoring case: neither orders first.
     EXPECT_FALSE(less("pac-man", "Pac-Man"));
     EXPECT_FALSE(less("Pac-Man", "pac-man"));
+    EXPECT_FALSE(less("zed", "ZED"));  // the last letter folds too
+    EXPECT_FALSE(less("ZED", "zed"));
 }
 
 TEST(Nocase_Less, ComparesUpperCasedSignedBytes)
@@ -64,6 +66,8 @@ TEST(Nocase_Less, ComparesUpperCasedSignedBytes)
     EXPECT_TRUE(less("\xC9tude", "Aardvark"));
     EXPECT_TRUE(less("\xFF", " "));
     EXPECT_FALSE(less("Aardvark", "\xC9tude"));
+    // They are no letters: 0xE1 is not 0xC1 folded, although 0x61 is 'a'.
+    EXPECT_TRUE(less("\xC1", "\xE1"));
     // Non-letters are not folded: '[' (0x5B) and '{' (0x7B) stay apart.
     EXPECT_TRUE(less("[", "{"));
 }

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 extern char** environ;
 
 namespace e2e {
@@ -200,11 +202,7 @@ class Cabinet {
 public:
     explicit Cabinet(const std::string& subdirectory = "")
     {
-        char pattern[] = "/tmp/marvo-e2e-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (!made)
-            return;
-        top = made;
+        top = make_scratch_dir("e2e");
         dir = fs::path(top) / subdirectory;
         fs::create_directories(dir);
         dir = fs::canonical(dir);

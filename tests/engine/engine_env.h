@@ -3,40 +3,24 @@
 #ifndef MARVO_TESTS_ENGINE_ENV_H
 #define MARVO_TESTS_ENGINE_ENV_H
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-
-#include <unistd.h>
 
 #include <allegro.h>
 #include <gtest/gtest.h>
 
 #include "engine/engine.h"
 #include "support/logfile.h"
+#include "support/scratch_dir.h"
 
 namespace engine_test {
 
-// Makes a scratch directory, works in it and logs into it.
-inline std::string enter_scratch_dir()
-{
-    char pattern[] = "/tmp/marvo-engine-XXXXXX";
-    const char *dir = mkdtemp(pattern);
-    if (!dir || chdir(dir) != 0) {
-        return {};
-    }
-    LogFile::open_log_file(std::string(dir) + "/marvo.log");
-    return dir;
-}
-
-inline std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+// A scratch directory that is the working directory and holds the log
+// while it lives.
+class Scratch_Log_Dir : public Entered_Scratch_Dir {
+public:
+    Scratch_Log_Dir() : Entered_Scratch_Dir("engine") { LogFile::open_log_file(*this / "marvo.log"); }
+    std::string log() const { return read_file(*this / "marvo.log"); }
+};
 
 // The engine at 800x600x16 in a window with double buffering.
 inline GameEngine::Engine *start_engine_on_screen()

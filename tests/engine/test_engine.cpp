@@ -18,22 +18,19 @@
 #include "engine_env.h"
 
 using namespace GameEngine;
-using engine_test::read_file;
 
 namespace {
 
 struct Real_Loop : ::testing::Test {
     void SetUp() override
     {
-        dir = engine_test::enter_scratch_dir();
-        ASSERT_FALSE(dir.empty());
         engine = engine_test::start_engine_on_screen();
         ASSERT_NE(engine, nullptr);
     }
     void TearDown() override { delete engine; }
-    std::string log() const { return read_file(dir + "/marvo.log"); }
+    std::string log() const { return dir.log(); }
 
-    std::string dir;
+    engine_test::Scratch_Log_Dir dir;
     Engine *engine = nullptr;
 };
 
@@ -459,12 +456,12 @@ TEST_F(Real_Loop, TaskChangesDuringTheLoopTakeEffectAtOnce)
 // The X11 window offers no second video page of the screen's size.
 TEST(Animation, PageFlippingFallsBackToDoubleBufferingUnderX11)
 {
-    std::string dir = engine_test::enter_scratch_dir();
+    engine_test::Scratch_Log_Dir dir;
     ASSERT_EQ(allegro_init(), 0);
     Engine *engine = Engine::get_instance();
     engine->set_graphics_mode(800, 600, 16, false);
     engine->set_animation_mode(Engine::page_flipping, true, true);
-    std::string text = read_file(dir + "/marvo.log");
+    std::string text = dir.log();
     EXPECT_EQ(engine->animation_method, Engine::double_buffering);
     EXPECT_NE(text.find("Using double buffering"), std::string::npos);
     EXPECT_NE(text.find("Vsync is enabled"), std::string::npos);
@@ -539,7 +536,7 @@ std::string graphics_mode_error(Engine *engine, int width, int height, int depth
 
 TEST(StartUp, AGraphicsModeThatCannotBeSetRaisesInitError)
 {
-    std::string dir = engine_test::enter_scratch_dir();
+    engine_test::Scratch_Log_Dir dir;
     ASSERT_EQ(allegro_init(), 0);
     Engine *engine = Engine::get_instance();
 
@@ -565,7 +562,7 @@ TEST(StartUp, AGraphicsModeThatCannotBeSetRaisesInitError)
         EXPECT_EQ(graphics_mode_error(engine, mode.width, mode.height, 16),
                   std::string("Could not change graphics mode: screen size ") + mode.size);
     }
-    EXPECT_EQ(read_file(dir + "/marvo.log").find("Trying 15 BPP"), std::string::npos);
+    EXPECT_EQ(dir.log().find("Trying 15 BPP"), std::string::npos);
 
 #ifndef __SANITIZE_ADDRESS__
     // A screen too large for the memory left fails at 16 and at 15 bits.
@@ -580,13 +577,13 @@ TEST(StartUp, AGraphicsModeThatCannotBeSetRaisesInitError)
     const std::string error = graphics_mode_error(engine, 8192, 8192, 16);
     ASSERT_EQ(setrlimit(RLIMIT_DATA, &saved), 0);
     EXPECT_EQ(error.rfind("Could not change graphics mode: ", 0), 0u) << error;
-    EXPECT_NE(read_file(dir + "/marvo.log").find("Trying 15 BPP color depth, 16 BPP failed: "),
+    EXPECT_NE(dir.log().find("Trying 15 BPP color depth, 16 BPP failed: "),
               std::string::npos);
 #endif
-    EXPECT_EQ(read_file(dir + "/marvo.log").find("Graphics driver: "), std::string::npos);
+    EXPECT_EQ(dir.log().find("Graphics driver: "), std::string::npos);
 
     engine->set_graphics_mode(640, 480, 16, false);
-    std::string log = read_file(dir + "/marvo.log");
+    std::string log = dir.log();
     EXPECT_NE(log.find("Graphics driver: "), std::string::npos);
     EXPECT_NE(log.find("Description: "), std::string::npos);
     EXPECT_EQ(SCREEN_W, 640);

@@ -86,7 +86,7 @@ TEST(EngineAllocations, TheProbeSeesAllocationsOfThisThreadOnly)
 
 TEST(EngineAllocations, PassesAllocateNothing)
 {
-    ASSERT_FALSE(engine_test::enter_scratch_dir().empty());
+    engine_test::Scratch_Log_Dir dir;
     Engine *engine = engine_test::start_engine_on_screen();
     ASSERT_NE(engine, nullptr);
 

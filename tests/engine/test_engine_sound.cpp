@@ -20,8 +20,7 @@ void check_sound_start(bool software_mixer)
     // system library loaded lets the leak checker name (and pass over)
     // the allocations it keeps.
     dlopen("libasound.so.2", RTLD_NOW | RTLD_NODELETE);
-    std::string dir = engine_test::enter_scratch_dir();
-    ASSERT_FALSE(dir.empty());
+    engine_test::Scratch_Log_Dir dir;
     ASSERT_EQ(allegro_init(), 0);
     Engine *engine = Engine::get_instance();
     bool started = false;
@@ -31,7 +30,7 @@ void check_sound_start(bool software_mixer)
     } catch (const InitError &e) {
         EXPECT_EQ(e.error_string().rfind("Error initializing sound: ", 0), 0u) << e.error_string();
     }
-    std::string log = engine_test::read_file(dir + "/marvo.log");
+    std::string log = dir.log();
     if (started) {
         EXPECT_NE(log.find("Sound card type: "), std::string::npos);
     } else {

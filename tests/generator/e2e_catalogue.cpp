@@ -35,10 +35,10 @@ public:
     }
     Window_Display(const Window_Display&) = delete;
     Window_Display& operator=(const Window_Display&) = delete;
-    bool started() const { return xvfb_ > 0; }
+    bool started() const { return xvfb_.started(); }
 
 private:
-    pid_t xvfb_ = -1;
+    X_Server xvfb_;
 };
 
 // The main window with its message boxes recorded instead of shown.

@@ -184,7 +184,7 @@ protected:
     rlim_t file_size_limit = RLIM_INFINITY;
     std::string main_window;
     pid_t pid = -1;
-    pid_t xvfb = -1;
+    X_Server xvfb;
 };
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
@@ -36,33 +35,68 @@ inline bool wait_for(const std::function<bool()>& condition, int seconds = 30)
     return condition();
 }
 
-// Starts Xvfb and points DISPLAY at it; `xvfb` is its process id, -1 when it
-// did not start. Call through ASSERT_NO_FATAL_FAILURE.
-inline void start_own_display(pid_t& xvfb)
+// The server runs under a shell that stops it as soon as the test program
+// has gone, however it went: an exit inside FLTK, a crash or a kill runs no
+// clean-up of ours. The watchdog reads a pipe whose one writer is the test
+// program and sees its end when the program's descriptors close; a death
+// signal would follow the thread that started the server, not the program.
+// Neither holds the program's output, which ctest reads to its end.
+struct X_Server {
+    pid_t watchdog = -1;  // -1 when none started
+    int lifeline = -1;    // closing it stops the server
+    bool started() const { return watchdog > 0; }
+};
+
+// Starts Xvfb and points DISPLAY at it. Call through ASSERT_NO_FATAL_FAILURE.
+inline void start_own_display(X_Server& server)
 {
-    xvfb = -1;
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                          "-nolisten", "tcp", nullptr};
+    server = X_Server{};
+    // Both pipes kept clear of the descriptors the watchdog gets, and out of
+    // every other program the test starts.
+    const auto pipe_above_stdio = [](int (&ends)[2]) {
+        if (pipe2(ends, O_CLOEXEC) != 0)
+            return false;
+        for (int& end : ends) {
+            const int moved = fcntl(end, F_DUPFD_CLOEXEC, 10);
+            close(end);
+            end = moved;
+        }
+        return ends[0] >= 0 && ends[1] >= 0;
+    };
+    int life[2], number_pipe[2];
+    ASSERT_TRUE(pipe_above_stdio(life));
+    ASSERT_TRUE(pipe_above_stdio(number_pipe));
+    // Descriptor 3 is the lifeline, 4 takes the display number.
+    const char* argv[] = {"sh", "-c",
+                          "Xvfb \"$@\" 3<&- & x=$!; exec 4>&-; trap '' INT HUP TERM;"
+                          " read -r line <&3; kill $x; wait $x",
+                          "sh", "-displayfd", "4", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                          nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int started = posix_spawnp(&xvfb, "Xvfb", &actions, nullptr,
-                                     const_cast<char**>(argv), environ);
+    for (int fd : {0, 1, 2})
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+    posix_spawn_file_actions_adddup2(&actions, life[0], 3);
+    posix_spawn_file_actions_adddup2(&actions, number_pipe[1], 4);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 5);
+    const int started = posix_spawn(&server.watchdog, "/bin/sh", &actions, nullptr,
+                                    const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (started != 0)
-        xvfb = -1;
+    close(life[0]);
+    close(number_pipe[1]);
+    if (started != 0) {
+        server.watchdog = -1;
+        close(life[1]);
+        close(number_pipe[0]);
+    }
     ASSERT_EQ(started, 0) << "Xvfb";
+    server.lifeline = life[1];
     std::string number;
-    pollfd ready{fds[0], POLLIN, 0};
+    pollfd ready{number_pipe[0], POLLIN, 0};
     char c = 0;
-    while (poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+    while (poll(&ready, 1, 20000) == 1 && read(number_pipe[0], &c, 1) == 1 && c != '\n')
         number += c;
-    close(fds[0]);
+    close(number_pipe[0]);
     ASSERT_FALSE(number.empty()) << "Xvfb gave no display";
     setenv("DISPLAY", (":" + number).c_str(), 1);
     // The number comes when the server listens; clients get in a moment later.
@@ -70,13 +104,13 @@ inline void start_own_display(pid_t& xvfb)
         << "no client gets into display :" << number;
 }
 
-inline void stop_own_display(pid_t& xvfb)
+inline void stop_own_display(X_Server& server)
 {
-    if (xvfb > 0) {
-        kill(xvfb, SIGTERM);
-        waitpid(xvfb, nullptr, 0);
-    }
-    xvfb = -1;
+    if (server.lifeline >= 0)
+        close(server.lifeline);
+    if (server.watchdog > 0)
+        waitpid(server.watchdog, nullptr, 0);
+    server = X_Server{};
 }
 
 }  // namespace generator_test

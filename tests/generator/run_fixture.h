@@ -19,6 +19,7 @@
 
 #include "generator/Functions.h"
 #include "generator/runhost.h"
+#include "support/scratch_dir.h"
 
 namespace generator_test {
 
@@ -106,13 +107,25 @@ inline const char* default_full_list()
            "mrdo      \"Mr. Do!\"\n";
 }
 
+// Removes the folder when the program exits: FLTK ends a window test at once
+// where it cannot open the display, and no TearDown runs then.
+inline void remove_at_exit(const fs::path& dir)
+{
+    static fs::path pending;
+    static const bool registered = std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(pending, ignored);
+    }) == 0;
+    (void)registered;
+    pending = dir;
+}
+
 class Generator_Run : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/marvo-genrun-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = make_scratch_dir("genrun");
+        remove_at_exit(root);
         mame = root / "mame";
         roms = root / "roms";
         snap = root / "snap";
@@ -148,6 +161,7 @@ protected:
         std::error_code ignored;
         fs::current_path(fs::temp_directory_path(), ignored);
         fs::remove_all(root, ignored);
+        remove_at_exit({});
     }
 
     void set(Marvane::Run_Option option, bool on = true) { host.options[option] = on; }

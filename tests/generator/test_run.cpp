@@ -235,6 +235,20 @@ TEST_F(Generator_Run, CatverCategoriesMakeTheirOwnFiles)
     // A second run starts the category files anew instead of doubling them.
     run();
     EXPECT_EQ(output("Maze .rom"), crlf({"pacman", "puckman"}));
+
+    // More categories than files stay open: one closed to make room is
+    // opened again to append, keeping what it had.
+    std::string list = "Name: Description:\n", catver;
+    for (int i = 0; i < 140; ++i) {
+        list += numbered_game(i) + " \"Game " + std::to_string(i) + "\"\n";
+        catver += numbered_game(i) + "=Kind" + std::to_string(i % 70) + "\n";
+    }
+    write_file(mame / "fixture-listfull.txt", list);
+    write_file(root / "catver.ini", catver);
+    run();
+    for (int kind = 0; kind < 70; ++kind)
+        EXPECT_EQ(output("Kind" + std::to_string(kind) + ".rom"),
+                  crlf({numbered_game(kind), numbered_game(kind + 70)}));
 }
 
 TEST_F(Generator_Run, ExistingCategoryConfigurationIsKeptUnlessThisRunDeletedIt)

@@ -37,9 +37,7 @@ class Settings_File : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/marvo-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = make_scratch_dir("settings");
         ini = root / "Config.ini";
     }
     void TearDown() override

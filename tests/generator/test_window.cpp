@@ -76,7 +76,7 @@ public:
     }
 
 private:
-    pid_t xvfb_ = -1;
+    X_Server xvfb_;
 };
 
 [[maybe_unused]] ::testing::Environment* const own_display =
@@ -535,4 +535,60 @@ TEST_F(Window_Test, ClosingDuringARunSavesTheSettingsAndEndsAfterTheRun)
     EXPECT_TRUE(w.messages.empty());
     EXPECT_EQ(Fl::first_window(), nullptr);  // nothing left open: the program ends
     EXPECT_TRUE(w.Command1->active());
+}
+
+// A test program that FLTK ends at once, as when it cannot open its display,
+// takes its X server with it, leaves its output to the one who reads it and
+// leaves no scratch folder behind.
+using Own_X_Server = Generator_Run;
+TEST_F(Own_X_Server, GoesWithAProgramThatFltkEnds)
+{
+    if (std::getenv("MARVO_TEST_END_INSIDE_FLTK") != nullptr) {
+        std::printf("display %s folder %s\n", std::getenv("DISPLAY"), root.c_str());  // its own
+        std::fflush(stdout);
+        unsetenv("DISPLAY");
+        fl_open_display();  // "Can't open display", and FLTK exits
+        return;
+    }
+    int output[2];
+    ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 2);
+    std::string self = fs::read_symlink("/proc/self/exe"), filter = "--gtest_filter=Own_X_Server.*";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    std::string flag = "MARVO_TEST_END_INSIDE_FLTK=1";
+    std::vector<char*> env{flag.data()};
+    for (char** v = environ; *v != nullptr; ++v)
+        env.push_back(*v);
+    env.push_back(nullptr);
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, self.c_str(), &actions, nullptr, argv, env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+    ASSERT_EQ(spawned, 0);
+    // The end of the output comes once nothing holds its pipe.
+    std::string text;
+    char buffer[4096];
+    ssize_t n = -1;
+    for (pollfd ready{output[0], POLLIN, 0}; poll(&ready, 1, 30000) == 1 &&
+                                             (n = read(output[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(output[0]);
+    int status = 0;
+    if (n != 0)
+        kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    EXPECT_EQ(n, 0) << "the output is held open: " << text;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << text;
+    EXPECT_NE(text.find("Can't open display"), std::string::npos) << text;
+    // Its server has gone, and with it the socket named after the display;
+    // its scratch folder has gone too.
+    const std::size_t at = text.find("display :");
+    ASSERT_NE(at, std::string::npos) << text;
+    const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(std::atoi(text.c_str() + at + 9));
+    EXPECT_TRUE(wait_for([&] { return !fs::exists(socket); }, 10)) << "Xvfb runs on at " << socket;
+    const std::size_t folder = text.find(" folder ", at) + 8;
+    EXPECT_FALSE(fs::exists(text.substr(folder, text.find('\n', folder) - folder))) << text;
 }

@@ -1,6 +1,6 @@
-// Shared set-up of the music tests: a scratch working directory with the
-// log in it, ALSA's default device captured into a file, Allegro sound, and
-// copies of the MP3 fixtures under short names.
+// Shared set-up of the music tests: a scratch working directory, removed
+// after the test, with the log in it, ALSA's default device captured into a
+// file, Allegro sound, and copies of the MP3 fixtures under short names.
 #ifndef MARVO_TESTS_LAUNCHER_MUSIC_ENV_H
 #define MARVO_TESTS_LAUNCHER_MUSIC_ENV_H
 
@@ -37,9 +37,6 @@ inline int count_lines_ending(const std::string &text, const std::string &tail) 
 class Music_Test : public ::testing::Test {
 protected:
   void SetUp() override {
-    dir = sound_test::make_scratch_dir();
-    ASSERT_FALSE(dir.empty());
-    ASSERT_EQ(chdir(dir.c_str()), 0);
     sound_test::capture_sound_into(dir);
     LogFile::open_log_file(dir + "/marvo.log");
     for (const char *name : {"low.mp3", "mid.mp3", "high.mp3", "long.mp3", "tone440.mp3"})
@@ -63,7 +60,8 @@ protected:
     return false;
   }
 
-  std::string dir;
+  Entered_Scratch_Dir scratch{"sound"};
+  const std::string &dir = scratch.path();
 };
 
 } // namespace music_test

@@ -65,9 +65,7 @@ class Emu_Menu_Test : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/marvo-emumenu-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        dir = make_scratch_dir("emumenu");
         ASSERT_EQ(chdir(dir.c_str()), 0);
         fs::create_directories("config");
         fs::create_directories("snaps");

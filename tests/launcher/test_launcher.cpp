@@ -43,10 +43,8 @@ struct Presser : GameEngine::Updatable {
 
 TEST(Launcher, MusicKeysAreAllegroKeyCodesAsConfigured)
 {
-    const std::string dir = sound_test::make_scratch_dir();
-    ASSERT_FALSE(dir.empty());
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-    sound_test::capture_sound_into(dir);
+    const Entered_Scratch_Dir dir("sound");
+    sound_test::capture_sound_into(dir.path());
     for (const char* name : {"marvo.dat", "slicker.ttf"})
         std::filesystem::copy_file(std::string(MARVO_BINARY_DIR) + "/cabinet/" + name, name);
     // Through the configuration's own key numbers these would be other keys.

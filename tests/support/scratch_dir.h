@@ -5,17 +5,22 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
+
+// Makes "marvo-TAG-XXXXXX" under $TMPDIR, or /tmp where that is not set,
+// and gives its path.
+inline std::string make_scratch_dir(const std::string& tag) {
+    std::string pattern = (std::filesystem::temp_directory_path() / ("marvo-" + tag + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed for " + pattern);
+    }
+    return pattern;
+}
 
 class Scratch_Dir {
 public:
-    Scratch_Dir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "marvo-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
+    explicit Scratch_Dir(const std::string& tag = "test") : path_(make_scratch_dir(tag)) {}
     ~Scratch_Dir() {
         std::error_code ignored;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
@@ -31,6 +36,22 @@ public:
 
 private:
     std::string path_;
+};
+
+// A scratch directory that is the working directory while it lives.
+class Entered_Scratch_Dir : public Scratch_Dir {
+public:
+    explicit Entered_Scratch_Dir(const std::string& tag)
+        : Scratch_Dir(tag), left_(std::filesystem::current_path()) {
+        std::filesystem::current_path(path());
+    }
+    ~Entered_Scratch_Dir() {
+        std::error_code ignored;
+        std::filesystem::current_path(left_, ignored);
+    }
+
+private:
+    std::filesystem::path left_;
 };
 
 inline void write_file(const std::string& path, const std::string& content) {

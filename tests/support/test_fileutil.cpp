@@ -608,6 +608,10 @@ TEST(Config_Write, KeepsThePermissionsAndFollowsALink) {
     set_value(dir / "dangling.cfg", "Main", "a", "3");
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.cfg"));
     EXPECT_EQ(read_file(dir / "new.cfg"), "[Main]\na = 3\n");
+    // An absolute target is looked up from the root, not from the link's folder.
+    std::filesystem::create_symlink(std::filesystem::absolute(dir / "new.cfg"), dir / "absolute.cfg");
+    set_value(dir / "absolute.cfg", "Main", "a", "7");
+    EXPECT_EQ(read_file(dir / "new.cfg"), "[Main]\na = 7\n");
 }
 
 TEST(Config_Write, WhatIsNoRegularFileIsNeitherReplacedNorWaitedOn) {
