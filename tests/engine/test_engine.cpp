@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include <sys/resource.h>
 
@@ -141,17 +142,28 @@ TEST_F(Real_Loop, EveryPassPollsRunsCyclesAndDrawsOneFrame)
 
 TEST_F(Real_Loop, F12WritesAScreenGrabOfTheScreenSize)
 {
+    // Holds F12 from cycle 30 for the given frames (the last one stops the
+    // loop; 6000 cycles are a bound); gives the frames that grabbed.
+    const auto grab_for = [&](int frames, rlim_t size_limit) {
+        Pass_Checker checker(engine);
+        checker.stop_at = 6000;
+        checker.f12_at = 30;
+        checker.f12_frames = frames;
+        engine->get_root_container()->add_updatable(&checker, 0);
+        engine->get_root_container()->add_drawable(&checker, 0);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limited = saved;
+        limited.rlim_cur = size_limit;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        engine->run();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        engine->get_root_container()->remove_updatable(&checker);
+        engine->get_root_container()->remove_drawable(&checker);
+        return std::make_pair(checker.grabbing_frames, checker.grabs);
+    };
     std::remove("shot.png");
-    Pass_Checker checker(engine);
-    checker.stop_at = 6000;  // a bound: the third grabbing frame stops it
-    checker.f12_at = 30;
-    engine->get_root_container()->add_updatable(&checker, 0);
-    engine->get_root_container()->add_drawable(&checker, 0);
-    engine->run();
-    engine->get_root_container()->remove_updatable(&checker);
-    engine->get_root_container()->remove_drawable(&checker);
-    EXPECT_EQ(checker.grabbing_frames, 3);
-    EXPECT_EQ(checker.grabs, 3);
+    EXPECT_EQ(grab_for(3, RLIM_INFINITY), std::make_pair(3, 3));
 
     PALETTE palette;
     BITMAP *shot = load_bitmap("shot.png", palette);
@@ -168,31 +180,17 @@ TEST_F(Real_Loop, F12WritesAScreenGrabOfTheScreenSize)
     EXPECT_LT(getb_depth(depth, pixel), 50);
     destroy_bitmap(shot);
 
-    // A grab that cannot be written whole (a file-size limit) keeps the old one.
+    // A grab that cannot be written whole (a file-size limit) keeps the old
+    // one, and leaves no temporary file.
     std::ofstream("shot.png") << "the old grab";
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 256;
-    Pass_Checker limited(engine);
-    limited.stop_at = 6000;
-    limited.f12_at = 30;
-    limited.f12_frames = 1;
-    engine->get_root_container()->add_updatable(&limited, 0);
-    engine->get_root_container()->add_drawable(&limited, 0);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    engine->run();
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-    engine->get_root_container()->remove_updatable(&limited);
-    engine->get_root_container()->remove_drawable(&limited);
-    EXPECT_EQ(limited.grabbing_frames, 1);
+    EXPECT_EQ(grab_for(1, 256).first, 1);
     EXPECT_EQ(read_file("shot.png"), "the old grab");
     int files = 0;
     for (const auto &entry : std::filesystem::directory_iterator(".")) {
         files += entry.path().filename().string().find("shot.png") == 0;
     }
-    EXPECT_EQ(files, 1);  // no temporary file left
+    EXPECT_EQ(files, 1);
 }
 
 // A background task that drives the cycle counter itself (the 60 Hz
